@@ -1,0 +1,17 @@
+#pragma once
+
+#include <ostream>
+#include <string>
+
+// Local time as "%Y-%m-%d %H:%M:%S".
+std::string getCurrentTimeStr();
+
+// One stamped line, flushed at once so the log is complete up to the last step even if the
+// process is killed: "<time> <message>".
+void Log(std::ostream& log, const std::string& message);
+
+// One stamped key-and-value line: "<time> <key>:<value>".
+void Log(std::ostream& log, const std::string& key, const std::string& value);
+
+// One plain line without a time stamp, flushed.
+void LogPlain(std::ostream& log, const std::string& line);
