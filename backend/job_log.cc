@@ -1,6 +1,13 @@
 #include "backend/job_log.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <ctime>
+
+#include "backend/cups_private.h"
+#include "backend/paths.h"
+#include "backend/safe_file.h"
 
 std::string getCurrentTimeStr() {
   char buffer[64] = {};
@@ -20,3 +27,17 @@ void Log(std::ostream& log, const std::string& key, const std::string& value) {
 }
 
 void LogPlain(std::ostream& log, const std::string& line) { log << line << '\n' << std::flush; }
+
+bool OpenJobLog(SafeOutFile& log) {
+  std::string path = std::string(paths::kLogDir) + "vlog.txt";
+  mkdir(paths::kLogDir, 0777);
+  bool opened = log.open(path, 0666);
+  int open_error = errno;
+  Log(log, "Starting build version:2023-09-01-001");
+  if (!opened) {
+    errno = open_error;
+    _cupsLangPrintError("ERROR", path.c_str());
+    return false;
+  }
+  return true;
+}

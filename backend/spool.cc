@@ -1,0 +1,102 @@
+#include "backend/spool.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "backend/cups_private.h"
+#include "backend/job_log.h"
+#include "backend/paths.h"
+#include "backend/run_loop.h"
+#include "backend/safe_file.h"
+
+namespace {
+
+constexpr size_t kFirstBlockSize = 1024;
+
+bool IsUuidCharacter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+}
+
+}  // namespace
+
+std::string SniffExtension(const char* block, size_t size) {
+  std::string text(block, strnlen(block, size));
+  if (text.find("%PDF-") != std::string::npos) return ".pdf";
+  if (text.find("%!PS") != std::string::npos) return ".ps";
+  return ".pjl";
+}
+
+std::string JobUuidFromOptions(std::ostream& log, const OptionsMap& options) {
+  auto it = options.find("job-uuid");
+  if (it == options.end()) return "";
+  size_t colon = it->second.rfind(':');
+  if (colon == std::string::npos) return "";
+  std::string uuid = it->second.substr(colon + 1);
+  for (char c : uuid) {
+    if (!IsUuidCharacter(c)) {
+      Log(log, "job-uuid ignored, only letters, digits and '-' may name a file:", uuid);
+      return "";
+    }
+  }
+  return uuid;
+}
+
+std::string DataFilePath(const std::string& jobUuid, const std::string& extension) {
+  return paths::kLogDir + jobUuid + extension;
+}
+
+SpoolResult SpoolPrintData(std::ostream& log, int print_fd, const OptionsMap& options) {
+  SpoolResult result;
+  const bool from_stdin = print_fd == 0;
+  char first_block[kFirstBlockSize];
+  ssize_t first_size = 0;
+
+  result.extension = ".pjl";
+  if (from_stdin) {
+    if (backendWaitLoop(-1, nullptr, 0, nullptr) == 0) {
+      result.exitStatus = 0;
+      return result;
+    }
+    first_size = read(0, first_block, sizeof first_block);
+    if (first_size <= 0) {
+      result.exitStatus = 0;
+      return result;
+    }
+    result.extension = SniffExtension(first_block, static_cast<size_t>(first_size));
+  }
+
+  result.jobUuid = JobUuidFromOptions(log, options);
+  std::string path = DataFilePath(result.jobUuid, result.extension);
+  // Truncated: jobs without a UUID share one name and must not inherit an earlier job's tail.
+  int device_fd = OpenNoFollow(path, O_WRONLY | O_CREAT | O_TRUNC, 0777);
+  if (device_fd < 0) {
+    LogPlain(log, "Can't write print data file:" + path);
+    result.exitStatus = 1;
+    return result;
+  }
+  LogPlain(log, path + ",device_fd:" + std::to_string(device_fd));
+
+  if (from_stdin) {
+    if (write(device_fd, first_block, static_cast<size_t>(first_size)) != first_size) {
+      LogPlain(log, "Short write of the first block to " + path);
+    }
+  } else {
+    fputs("PAGE: 1 1\n", stderr);
+    lseek(print_fd, 0, SEEK_SET);
+  }
+
+  int64_t copied = backendRunLoop(print_fd, device_fd, -1, nullptr, 0, 0, nullptr);
+  result.copiedBytes = copied < 0 ? -1 : copied;
+
+  if (!from_stdin && result.copiedBytes >= 0) {
+    _cupsLangPrintFilter(stderr, "INFO", "Print file sent.");
+  }
+  fputs("STATE: +cups-waiting-for-job-completed\n", stderr);
+
+  if (!from_stdin) close(print_fd);
+  close(device_fd);
+  return result;
+}

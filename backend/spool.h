@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+#include "attributes/job_info.h"
+
+// What spooling hands on to the later stages.
+struct SpoolResult {
+  int exitStatus = -1;  // >= 0 when the run must end now with this status
+  std::string jobUuid;
+  std::string extension;  // ".pjl", ".ps" or ".pdf"
+  int64_t copiedBytes = 0;
+};
+
+// ".pdf" when the block holds "%PDF-", else ".ps" when it holds "%!PS", else ".pjl"; the search
+// stops at the first zero byte.
+std::string SniffExtension(const char* block, size_t size);
+
+// The text after the last colon of "job-uuid", when it is made only of ASCII letters, digits and
+// '-'; anything else is logged and treated as no UUID, since the UUID becomes a file name.
+std::string JobUuidFromOptions(std::ostream& log, const OptionsMap& options);
+
+// Copies the print data (standard input when print_fd is 0, else the print file) into the data
+// file in the log directory, with the CUPS status lines on standard error.
+SpoolResult SpoolPrintData(std::ostream& log, int print_fd, const OptionsMap& options);
+
+// The data file's path: log directory, job UUID, extension.
+std::string DataFilePath(const std::string& jobUuid, const std::string& extension);

@@ -1,0 +1,27 @@
+#!/bin/sh
+# Installs what building, testing and the demo need, from Debian's archive. Safe to run again:
+# apt-get runs only when a package is missing.
+set -eu
+
+packages="
+  g++ cmake make pkg-config
+  libcups2-dev libcurl4-openssl-dev libcpp-httplib-dev nlohmann-json3-dev
+  libplist-dev libgtest-dev libgmock-dev libbenchmark-dev
+  poppler-utils qpdf
+  cups-daemon cups-client
+  clang libclang-rt-14-dev libssl-dev
+"
+
+missing=""
+for package in $packages; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+    missing="$missing $package"
+done
+
+if [ -n "$missing" ]; then
+  echo "Installing:$missing"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q
+  # shellcheck disable=SC2086
+  apt-get install -y -q --no-install-recommends $missing
+fi

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Runs the sandboxed backend (the real program, its fixed paths inside the build tree) as the CUPS
+// scheduler would: exact argv and environment, print data on standard input or in a file.
+struct BackendCall {
+  std::vector<std::string> args;  // argv[1...]; argv[0] is the program path unless argv0 is set
+  std::string argv0;
+  std::vector<std::string> env;  // the whole environment, in order
+  std::string stdinData;         // written through a pipe, as the scheduler's filters do
+  int timeoutSeconds = 60;
+};
+
+struct BackendRun {
+  int status = -1;  // exit status, or -1 when killed by a signal or the time-out
+  std::string out;
+  std::string err;
+};
+
+BackendRun RunBackend(const BackendCall& call);
+
+// The sandbox's directories and the program under test.
+std::string SandboxDir();
+std::string LogDir();  // with the trailing slash
+std::string BackendPath();
+
+// Empties the sandbox so a test starts from a system where the backend never ran.
+void ResetSandbox();
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& data);
+bool FileExists(const std::string& path);  // without following a symlink
+std::vector<std::string> Lines(const std::string& text);
+// Lines with their "YYYY-MM-DD HH:MM:SS " stamp removed; plain lines stay as they are.
+std::vector<std::string> Unstamped(const std::string& text);
+
+// An environment like the scheduler's: 28 entries, then, when a model is given, the printer model
+// at index 28 and one more entry.
+std::vector<std::string> CupsEnvironment(const char* model, const std::string& path = "");

@@ -1,0 +1,307 @@
+// The backend program end to end, in the sandbox: command line, job log, spooling, control file.
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "tests/e2e/backend_runner.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char kUuid[] = "1f2e3d4c-0000-4000-8000-00000000abcd";
+
+std::string UuidOption(const std::string& uuid = kUuid) { return "job-uuid=urn:uuid:" + uuid; }
+
+BackendCall StdinJob(const std::string& data, const std::string& options = UuidOption()) {
+  BackendCall call;
+  call.args = {"42", "alice", "Report", "1", options};
+  call.env = CupsEnvironment("Generic PostScript");
+  call.stdinData = data;
+  return call;
+}
+
+BackendCall FileJob(const std::string& data, const std::string& options = UuidOption()) {
+  std::string path = SandboxDir() + "/print-file";
+  WriteFile(path, data);
+  BackendCall call = StdinJob("", options);
+  call.args.push_back(path);
+  return call;
+}
+
+std::string Pattern(size_t size) {
+  std::string data(size, '\0');
+  for (size_t i = 0; i < size; ++i) data[i] = static_cast<char>((i * 7919 + i / 251) & 0xff);
+  if (size > 0) data[0] = 'x';  // never a NUL first: a NUL is data, but let sniffing see a byte
+  return data;
+}
+
+bool Contains(const std::vector<std::string>& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+class Frame : public testing::Test {
+ protected:
+  void SetUp() override { ResetSandbox(); }
+};
+
+TEST_F(Frame, DiscoveryPrintsTheDeviceLineAndTouchesNothing) {
+  BackendRun run = RunBackend({});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "file virtual-printer:/ \"Unknown\"  \"Virtual Printer\" \"Virtual Printer\" \n");
+  EXPECT_FALSE(FileExists(LogDir()));
+}
+
+TEST_F(Frame, WrongArgumentCountsPrintUsageAndTouchNothing) {
+  for (int count : {2, 3, 4, 5, 8}) {
+    BackendCall call;
+    call.argv0 = "virtual-printer";
+    for (int i = 1; i < count; ++i) call.args.push_back("a");
+    BackendRun run = RunBackend(call);
+    EXPECT_EQ(run.status, 1) << count;
+    EXPECT_EQ(run.err, "Usage: virtual-printer job-id user title copies options [file]\n") << count;
+    EXPECT_FALSE(FileExists(LogDir())) << count;
+  }
+}
+
+TEST_F(Frame, MissingPrintFileFailsBeforeTheLogIsOpened) {
+  BackendCall call = StdinJob("");
+  call.args.push_back(SandboxDir() + "/no-such-file");
+  BackendRun run = RunBackend(call);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "ERROR:Unable to open print file: No such file or directory\n");
+  EXPECT_FALSE(FileExists(LogDir()));
+}
+
+TEST_F(Frame, UncreatableLogDirectoryFailsWithTheLogPath) {
+  fs::remove_all(SandboxDir() + "/var/log");
+  WriteFile(SandboxDir() + "/var/log", "a file where the directory should be");
+  BackendRun run = RunBackend(StdinJob("%!PS\n"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "ERROR:" + LogDir() + "vlog.txt: Not a directory\n");
+}
+
+TEST_F(Frame, StartUpLinesAndEmptyStandardInput) {
+  BackendCall call = StdinJob("", "a=1 " + UuidOption());
+  call.args[3] = "abc";
+  BackendRun run = RunBackend(call);
+  EXPECT_EQ(run.status, 0);
+  std::vector<std::string> log = Unstamped(ReadFile(LogDir() + "vlog.txt"));
+  ASSERT_GE(log.size(), 8u);
+  EXPECT_EQ(log[0], "Starting build version:2023-09-01-001");
+  EXPECT_EQ(log[1], "Device:" + BackendPath());
+  EXPECT_EQ(log[2], "JobID:42");
+  EXPECT_EQ(log[3], "User:alice");
+  EXPECT_EQ(log[4], "JobName:Report");
+  EXPECT_EQ(log[5], "Copies:abc");
+  EXPECT_EQ(log[6], "Options:a=1 " + UuidOption());
+  EXPECT_EQ(log[7].rfind("Server:", 0), 0u);
+  EXPECT_EQ(log.size(), 8u);
+  EXPECT_FALSE(FileExists(LogDir() + kUuid + ".pjl"));
+  EXPECT_EQ(run.err, "DEBUG: backendWaitLoop(snmp_fd=-1, addr=(nil), side_cb=(nil))\n");
+}
+
+TEST_F(Frame, PrintFileIsLoggedAndSentWithPageAndInfoLines) {
+  BackendCall call = FileJob(Pattern(20000));
+  BackendRun run = RunBackend(call);
+  std::vector<std::string> log = Unstamped(ReadFile(LogDir() + "vlog.txt"));
+  EXPECT_EQ(log[8], "PrintDataFile:" + call.args[5]);
+  std::string path = LogDir() + kUuid + ".pjl";
+  EXPECT_EQ(log[9].rfind(path + ",device_fd:", 0), 0u);
+  EXPECT_EQ(ReadFile(path), Pattern(20000));
+  std::vector<std::string> err = Lines(run.err);
+  ASSERT_EQ(err.size(), 10u) << run.err;
+  EXPECT_EQ(err[0], "PAGE: 1 1");
+  EXPECT_EQ(err[1].rfind("DEBUG: backendRunLoop(print_fd=", 0), 0u);
+  EXPECT_EQ(err[2], "DEBUG: Read 8192 bytes of print data...");
+  EXPECT_EQ(err[3], "DEBUG: Wrote 8192 bytes of print data...");
+  EXPECT_EQ(err[6], "DEBUG: Read 3616 bytes of print data...");
+  EXPECT_EQ(err[7], "DEBUG: Wrote 3616 bytes of print data...");
+  EXPECT_EQ(err[8], "INFO: Print file sent.");
+  EXPECT_EQ(err[9], "STATE: +cups-waiting-for-job-completed");
+}
+
+TEST_F(Frame, StandardInputStatusLines) {
+  BackendRun run = RunBackend(StdinJob("%!PS-Adobe-3.0\n"));
+  EXPECT_EQ(run.err,
+            "DEBUG: backendWaitLoop(snmp_fd=-1, addr=(nil), side_cb=(nil))\n"
+            "DEBUG: backendRunLoop(print_fd=0, device_fd=4, snmp_fd=-1, addr=(nil), use_bc=0, "
+            "side_cb=(nil))\n"
+            "STATE: +cups-waiting-for-job-completed\n");
+}
+
+TEST_F(Frame, TypeIsSniffedFromTheFirstKilobyteOfStandardInput) {
+  const std::string uel = "\x1b%-12345X@PJL JOB\r\n";
+  struct Case {
+    std::string name, data, extension;
+  } cases[] = {
+      {"pdf", "%PDF-1.7\n" + Pattern(3000), ".pdf"},
+      {"postscript", "%!PS-Adobe-3.0\n", ".ps"},
+      {"pjl with postscript", uel + "@PJL ENTER LANGUAGE=POSTSCRIPT\n%!PS\n", ".ps"},
+      {"pjl with both", uel + "%!PS\n%PDF-1.4\n", ".pdf"},
+      {"plain pjl", uel + "@PJL EOJ\n", ".pjl"},
+      {"pdf beyond 1024", std::string(1024, 'a') + "%PDF-1.4\n", ".pjl"},
+      {"pdf straddling 1024", std::string(1021, 'a') + "%PDF-1.4\n", ".pjl"},
+      {"pdf ending at 1024", std::string(1019, 'a') + "%PDF-", ".pdf"},
+      {"pdf after a zero byte", std::string("ab\0c", 4) + "%PDF-1.4\n", ".pjl"},
+      {"postscript after a zero byte", std::string("\0", 1) + "%!PS\n", ".pjl"},
+      {"nothing", "hello", ".pjl"},
+  };
+  for (const Case& c : cases) {
+    ResetSandbox();
+    BackendRun run = RunBackend(StdinJob(c.data));
+    EXPECT_EQ(run.status, 0) << c.name;
+    EXPECT_EQ(ReadFile(LogDir() + kUuid + c.extension), c.data) << c.name;
+  }
+}
+
+TEST_F(Frame, PrintFileIsNeverSniffed) {
+  RunBackend(FileJob("%PDF-1.4\n"));
+  EXPECT_EQ(ReadFile(LogDir() + kUuid + ".pjl"), "%PDF-1.4\n");
+}
+
+TEST_F(Frame, DataFileIsByteIdenticalForAnySize) {
+  for (size_t size : {1, 1023, 1024, 1025, 8192, 8193, 3 * 1024 * 1024 + 17}) {
+    std::string data = Pattern(size);
+    ResetSandbox();
+    RunBackend(StdinJob(data));
+    EXPECT_EQ(ReadFile(LogDir() + kUuid + ".pjl"), data) << "stdin " << size;
+    ResetSandbox();
+    RunBackend(FileJob(data));
+    EXPECT_EQ(ReadFile(LogDir() + kUuid + ".pjl"), data) << "file " << size;
+  }
+  ResetSandbox();
+  BackendRun run = RunBackend(FileJob(""));
+  EXPECT_EQ(ReadFile(LogDir() + kUuid + ".pjl"), "");
+  EXPECT_NE(run.err.find("INFO: Print file sent.\n"), std::string::npos);
+}
+
+TEST_F(Frame, ExactlyOneKilobyteIsCopiedByTheFirstBlockAlone) {
+  std::string data = Pattern(1024);
+  BackendRun run = RunBackend(StdinJob(data));
+  EXPECT_EQ(ReadFile(LogDir() + kUuid + ".pjl"), data);
+  EXPECT_EQ(run.err.find("DEBUG: Read"), std::string::npos) << run.err;
+}
+
+TEST_F(Frame, DataFileNameComesFromASafeJobUuid) {
+  struct Case {
+    std::string options, fileName;
+    bool rejected;
+  } cases[] = {
+      {UuidOption("ab-12"), "ab-12.ps", false},
+      {"", ".ps", false},
+      {"job-uuid=nocolon", ".ps", false},
+      {"job-uuid=a:b:CD-9", "CD-9.ps", false},
+      {"job-uuid=urn:uuid:../../etc/x", ".ps", true},
+      {"job-uuid=urn:uuid:$(touch${IFS}pwned)", ".ps", true},
+      {"job-uuid=urn:uuid:a.b", ".ps", true},
+      {"job-uuid=urn:uuid:a;b", ".ps", true},
+  };
+  for (const Case& c : cases) {
+    ResetSandbox();
+    RunBackend(StdinJob("%!PS\n", c.options));
+    EXPECT_EQ(ReadFile(LogDir() + c.fileName), "%!PS\n") << c.options;
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(LogDir())) names.push_back(entry.path().filename());
+    EXPECT_EQ(names.size(), 3u) << c.options;  // vlog.txt, data file, control file
+    std::string log = ReadFile(LogDir() + "vlog.txt");
+    EXPECT_EQ(log.find("job-uuid ignored") != std::string::npos, c.rejected) << c.options;
+  }
+  EXPECT_FALSE(FileExists(SandboxDir() + "/etc"));
+  EXPECT_FALSE(FileExists("pwned"));
+}
+
+TEST_F(Frame, PlantedSymlinksAreNeverFollowed) {
+  std::string target = SandboxDir() + "/victim";
+  struct Case {
+    std::string planted;
+    int status;
+    std::string errorText;  // in the job log, or on stderr for the log itself
+  } cases[] = {
+      {"vlog.txt", 1, ""},
+      {std::string(kUuid) + ".ps", 1, "Can't write print data file:"},
+      {std::string(kUuid) + ".ctl", 0, "begin write ctl"},
+  };
+  for (const Case& c : cases) {
+    ResetSandbox();
+    fs::create_directories(LogDir());
+    WriteFile(target, "precious");
+    fs::create_symlink(target, LogDir() + c.planted);
+    BackendRun run = RunBackend(StdinJob("%!PS\n"));
+    EXPECT_EQ(run.status, c.status) << c.planted;
+    EXPECT_EQ(ReadFile(target), "precious") << c.planted;
+    if (c.planted == "vlog.txt") {
+      EXPECT_EQ(run.err, "ERROR:" + LogDir() + "vlog.txt: Too many levels of symbolic links\n");
+    } else {
+      EXPECT_NE(ReadFile(LogDir() + "vlog.txt").find(c.errorText), std::string::npos) << c.planted;
+    }
+  }
+}
+
+TEST_F(Frame, ReusedDataFileNameKeepsNoStaleBytes) {
+  RunBackend(StdinJob("%!PS\n" + std::string(50000, 'a'), ""));
+  RunBackend(StdinJob("%!PS\nshort\n", ""));
+  EXPECT_EQ(ReadFile(LogDir() + ".ps"), "%!PS\nshort\n");
+}
+
+TEST_F(Frame, EachRunStartsTheLogAfresh) {
+  RunBackend(StdinJob("%!PS\n", UuidOption("first")));
+  RunBackend(StdinJob("%!PS\n", UuidOption("second")));
+  std::string log = ReadFile(LogDir() + "vlog.txt");
+  EXPECT_EQ(log.find("first"), std::string::npos);
+  EXPECT_NE(log.find("second"), std::string::npos);
+}
+
+TEST_F(Frame, FilesGetTheirModes) {
+  RunBackend(StdinJob("%!PS\n"));
+  auto mode = [](const std::string& path) {
+    struct stat info {};
+    stat(path.c_str(), &info);
+    return info.st_mode & 07777;
+  };
+  EXPECT_EQ(mode(LogDir()), 0777u);
+  EXPECT_EQ(mode(LogDir() + "vlog.txt"), 0666u);
+  EXPECT_EQ(mode(LogDir() + kUuid + ".ps"), 0777u);
+  EXPECT_EQ(mode(LogDir() + kUuid + ".ctl"), 0666u);
+}
+
+TEST_F(Frame, EnvironmentIsLoggedAndEntry28IsTheDriverModel) {
+  struct Case {
+    std::string name;
+    std::vector<std::string> env;
+    std::string model;  // empty: no "model:" line
+  } cases[] = {
+      {"29 entries", CupsEnvironment("HP LaserJet"), "HP LaserJet"},
+      {"28 entries", CupsEnvironment(nullptr), ""},
+      {"value with equals", CupsEnvironment("Value=More"), "Value=More"},
+      {"no equals", CupsEnvironment(nullptr), ""},
+      {"empty", {}, ""},
+  };
+  cases[2].env[28] = "NAME=Value=More";
+  cases[3].env.insert(cases[3].env.begin() + 28, "NOEQUALS");
+  for (const Case& c : cases) {
+    ResetSandbox();
+    BackendCall call = StdinJob("%!PS\n");
+    call.env = c.env;
+    RunBackend(call);
+    std::vector<std::string> log = Unstamped(ReadFile(LogDir() + "vlog.txt"));
+    auto start = std::find(log.begin(), log.end(), "parser ppd");
+    ASSERT_NE(start, log.end()) << c.name;
+    EXPECT_EQ(*(start - 1), "start write ctrl file") << c.name;
+    for (size_t i = 0; i < c.env.size(); ++i) {
+      EXPECT_EQ(start[1 + i], "envp[" + std::to_string(i) + "]:" + c.env[i]) << c.name;
+    }
+    auto next = start + 1 + c.env.size();
+    if (!c.model.empty()) {
+      EXPECT_EQ(*next++, "model:" + c.model) << c.name;
+    }
+    EXPECT_EQ(*next, "begin write ctl") << c.name;
+    EXPECT_FALSE(Contains(log, "model:unknown")) << c.name;
+  }
+}
+
+}  // namespace
