@@ -9,15 +9,13 @@ TEST(StrSplit, DropsEmptyPieces) {
     std::string text, delimiters;
     std::vector<std::string> expected;
   } cases[] = {
-      {"", " ", {}},
-      {"a=1  b=2 ", " ", {"a=1", "b=2"}},
-      {"  ", " ", {}},
-      {"a==b", "=", {"a", "b"}},
-      {"=b", "=", {"b"}},
-      {"a,b;c", ",;", {"a", "b", "c"}},
+      {"", " ", {}},           {"a=1  b=2 ", " ", {"a=1", "b=2"}},
+      {"  ", " ", {}},         {"a==b", "=", {"a", "b"}},
+      {"=b", "=", {"b"}},      {"a,b;c", ",;", {"a", "b", "c"}},
       {"a\tb", " ", {"a\tb"}},
   };
-  for (const Case& c : cases) EXPECT_EQ(strSplit(c.text, c.delimiters), c.expected) << c.text;
+  for (const Case& c : cases)
+    EXPECT_EQ(strSplit(c.text, c.delimiters), c.expected) << c.text;
 }
 
 TEST(GetKeyValue, KeepsOnlyWellFormedPairsAndLaterWins) {
@@ -35,7 +33,8 @@ TEST(GetKeyValue, KeepsOnlyWellFormedPairsAndLaterWins) {
       {"a=1\tb", {{"a", "1\tb"}}},
       {"", {}},
   };
-  for (const Case& c : cases) EXPECT_EQ(GetKeyValue(c.options), c.expected) << c.options;
+  for (const Case& c : cases)
+    EXPECT_EQ(GetKeyValue(c.options), c.expected) << c.options;
 }
 
 TEST(FindCaseInsensitive, FindsAsciiLettersRegardlessOfCase) {
@@ -51,7 +50,8 @@ TEST(FindCaseInsensitive, FindsAsciiLettersRegardlessOfCase) {
       {"xxCoLoR", "color", 2},
       {"\xc3\xa9", "\xc3\x89", std::string::npos},
   };
-  for (const Case& c : cases) EXPECT_EQ(findCaseInsensitive(c.text, c.word), c.expected) << c.text;
+  for (const Case& c : cases)
+    EXPECT_EQ(findCaseInsensitive(c.text, c.word), c.expected) << c.text;
 }
 
 }  // namespace

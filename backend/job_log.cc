@@ -26,7 +26,9 @@ void Log(std::ostream& log, const std::string& key, const std::string& value) {
   log << getCurrentTimeStr() << ' ' << key << ':' << value << '\n' << std::flush;
 }
 
-void LogPlain(std::ostream& log, const std::string& line) { log << line << '\n' << std::flush; }
+void LogPlain(std::ostream& log, const std::string& line) {
+  log << line << '\n' << std::flush;
+}
 
 bool OpenJobLog(SafeOutFile& log) {
   std::string path = std::string(paths::kLogDir) + "vlog.txt";

@@ -59,13 +59,16 @@ int main(int argc, char* argv[], char* envp[]) {
 
   umask(0);
   SafeOutFile log;
-  if (!OpenJobLog(log)) return 1;
+  if (!OpenJobLog(log))
+    return 1;
   LogArguments(log, argv);
   OptionsMap options = GetKeyValue(argv[5]);
-  if (argc == 7) LogPlain(log, std::string("PrintDataFile:") + argv[6]);
+  if (argc == 7)
+    LogPlain(log, std::string("PrintDataFile:") + argv[6]);
 
   SpoolResult spool = SpoolPrintData(log, print_fd, options);
-  if (spool.exitStatus >= 0) return spool.exitStatus;
+  if (spool.exitStatus >= 0)
+    return spool.exitStatus;
 
   std::string driverModel = ReadDriverModel(log, envp);
   SafeOutFile control;

@@ -3,9 +3,9 @@
 // The backend's fixed locations. They are defined once, at build time (paths.cc.in), so nothing a
 // user controls at run time can move them.
 namespace paths {
-extern const char* const kLogDir;             // job log, data and control files
-extern const char* const kSettingsFile;       // the client application's settings property list
-extern const char* const kSettingsListing;    // plutil's text listing of it
-extern const char* const kPageCountProgram;   // prints "Pages: N" for a PDF
-extern const char* const kPlutil;             // the property-list printer, run through the shell
+extern const char* const kLogDir;            // job log, data and control files
+extern const char* const kSettingsFile;      // the client application's settings property list
+extern const char* const kSettingsListing;   // plutil's text listing of it
+extern const char* const kPageCountProgram;  // prints "Pages: N" for a PDF
+extern const char* const kPlutil;            // the property-list printer, run through the shell
 }  // namespace paths

@@ -25,7 +25,8 @@ bool IsRetryableWriteError(int error) {
 }
 
 void PauseBeforeRetry(int error) {
-  if (error == EINTR) return;
+  if (error == EINTR)
+    return;
   struct timespec pause = {0, kRetryPauseNanoseconds};
   nanosleep(&pause, nullptr);
 }
@@ -54,7 +55,8 @@ int backendWaitLoop(int snmp_fd, const void* addr, int /*use_bc*/, SideChannelCa
       sleep(1);
       continue;
     }
-    if (FD_ISSET(0, &input)) return 1;
+    if (FD_ISSET(0, &input))
+      return 1;
   }
 }
 
@@ -85,7 +87,8 @@ int64_t backendRunLoop(int print_fd, int device_fd, int snmp_fd, const void* add
         _cupsLangPrintFilter(stderr, "ERROR", "Unable to read print data.");
         return -1;
       }
-      if (got == 0) return total;
+      if (got == 0)
+        return total;
       pending = got > 0 ? got : 0;
       write_position = print_buffer;
       fprintf(stderr, "DEBUG: Read %d bytes of print data...\n", static_cast<int>(pending));

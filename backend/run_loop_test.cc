@@ -19,11 +19,14 @@ struct Pipe {
   int read_end = -1, write_end = -1;
   Pipe() {
     int fds[2];
-    if (pipe(fds) == 0) read_end = fds[0], write_end = fds[1];
+    if (pipe(fds) == 0)
+      read_end = fds[0], write_end = fds[1];
   }
   ~Pipe() {
-    if (read_end >= 0) close(read_end);
-    if (write_end >= 0) close(write_end);
+    if (read_end >= 0)
+      close(read_end);
+    if (write_end >= 0)
+      close(write_end);
   }
 };
 
@@ -59,7 +62,8 @@ TEST(RunLoop, EmptySourceGivesZero) {
   source.write_end = -1;
   testing::internal::CaptureStderr();
   EXPECT_EQ(backendRunLoop(source.read_end, device.write_end, -1, nullptr, 0, 0, nullptr), 0);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), CopyDebugLine(source.read_end, device.write_end));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            CopyDebugLine(source.read_end, device.write_end));
 }
 
 TEST(RunLoop, RefusedDeviceWriteEndsWithMinusOne) {

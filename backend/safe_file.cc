@@ -10,10 +10,13 @@ int OpenNoFollow(const std::string& path, int flags, mode_t mode) {
   return open(path.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, mode);
 }
 
-FdOutBuf::~FdOutBuf() { close(); }
+FdOutBuf::~FdOutBuf() {
+  close();
+}
 
 bool FdOutBuf::close() {
-  if (fd_ < 0) return true;
+  if (fd_ < 0)
+    return true;
   bool ok = sync() == 0;
   ok = ::close(fd_) == 0 && ok;
   fd_ = -1;
@@ -24,7 +27,8 @@ bool FdOutBuf::writeAll(const char* data, size_t size) {
   while (size > 0) {
     ssize_t n = write(fd_, data, size);
     if (n < 0) {
-      if (errno == EINTR) continue;
+      if (errno == EINTR)
+        continue;
       return false;
     }
     data += n;
@@ -34,26 +38,32 @@ bool FdOutBuf::writeAll(const char* data, size_t size) {
 }
 
 FdOutBuf::int_type FdOutBuf::overflow(int_type c) {
-  if (fd_ < 0) return traits_type::eof();
-  if (used_ == sizeof buffer_ && sync() != 0) return traits_type::eof();
-  if (!traits_type::eq_int_type(c, traits_type::eof())) buffer_[used_++] = traits_type::to_char_type(c);
+  if (fd_ < 0)
+    return traits_type::eof();
+  if (used_ == sizeof buffer_ && sync() != 0)
+    return traits_type::eof();
+  if (!traits_type::eq_int_type(c, traits_type::eof()))
+    buffer_[used_++] = traits_type::to_char_type(c);
   return traits_type::not_eof(c);
 }
 
 std::streamsize FdOutBuf::xsputn(const char* s, std::streamsize n) {
-  if (fd_ < 0) return 0;
+  if (fd_ < 0)
+    return 0;
   size_t size = static_cast<size_t>(n);
   if (used_ + size <= sizeof buffer_) {
     memcpy(buffer_ + used_, s, size);
     used_ += size;
     return n;
   }
-  if (sync() != 0 || !writeAll(s, size)) return 0;
+  if (sync() != 0 || !writeAll(s, size))
+    return 0;
   return n;
 }
 
 int FdOutBuf::sync() {
-  if (fd_ < 0) return -1;
+  if (fd_ < 0)
+    return -1;
   bool ok = writeAll(buffer_, used_);
   used_ = 0;
   return ok ? 0 : -1;
@@ -62,7 +72,8 @@ int FdOutBuf::sync() {
 bool SafeOutFile::open(const std::string& path, mode_t mode) {
   close();
   int fd = OpenNoFollow(path, O_WRONLY | O_CREAT | O_TRUNC, mode);
-  if (fd < 0) return false;
+  if (fd < 0)
+    return false;
   buf_.attach(fd);
   clear();
   return true;

@@ -24,16 +24,20 @@ bool IsUuidCharacter(char c) {
 
 std::string SniffExtension(const char* block, size_t size) {
   std::string text(block, strnlen(block, size));
-  if (text.find("%PDF-") != std::string::npos) return ".pdf";
-  if (text.find("%!PS") != std::string::npos) return ".ps";
+  if (text.find("%PDF-") != std::string::npos)
+    return ".pdf";
+  if (text.find("%!PS") != std::string::npos)
+    return ".ps";
   return ".pjl";
 }
 
 std::string JobUuidFromOptions(std::ostream& log, const OptionsMap& options) {
   auto it = options.find("job-uuid");
-  if (it == options.end()) return "";
+  if (it == options.end())
+    return "";
   size_t colon = it->second.rfind(':');
-  if (colon == std::string::npos) return "";
+  if (colon == std::string::npos)
+    return "";
   std::string uuid = it->second.substr(colon + 1);
   for (char c : uuid) {
     if (!IsUuidCharacter(c)) {
@@ -96,7 +100,8 @@ SpoolResult SpoolPrintData(std::ostream& log, int print_fd, const OptionsMap& op
   }
   fputs("STATE: +cups-waiting-for-job-completed\n", stderr);
 
-  if (!from_stdin) close(print_fd);
+  if (!from_stdin)
+    close(print_fd);
   close(device_fd);
   return result;
 }

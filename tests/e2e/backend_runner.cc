@@ -15,9 +15,15 @@
 
 namespace fs = std::filesystem;
 
-std::string SandboxDir() { return VP_SANDBOX; }
-std::string LogDir() { return SandboxDir() + "/var/log/cups/"; }
-std::string BackendPath() { return SandboxDir() + "/bin/virtual-printer"; }
+std::string SandboxDir() {
+  return VP_SANDBOX;
+}
+std::string LogDir() {
+  return SandboxDir() + "/var/log/cups/";
+}
+std::string BackendPath() {
+  return SandboxDir() + "/bin/virtual-printer";
+}
 
 void ResetSandbox() {
   fs::remove_all(SandboxDir() + "/var");
@@ -46,7 +52,8 @@ bool FileExists(const std::string& path) {
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  for (std::string line; std::getline(in, line);)
+    lines.push_back(line);
   return lines;
 }
 
@@ -55,7 +62,8 @@ std::vector<std::string> Unstamped(const std::string& text) {
   for (std::string& line : lines) {
     bool stamped = line.size() >= 20 && line[4] == '-' && line[7] == '-' && line[10] == ' ' &&
                    line[13] == ':' && line[16] == ':' && line[19] == ' ';
-    if (stamped) line.erase(0, 20);
+    if (stamped)
+      line.erase(0, 20);
   }
   return lines;
 }
@@ -64,7 +72,8 @@ std::vector<std::string> CupsEnvironment(const char* model, const std::string& p
   std::vector<std::string> env;
   env.push_back("PATH=" + (path.empty() ? std::string("/usr/bin:/usr/sbin:/bin") : path));
   env.push_back("LANG=C");
-  while (env.size() < 28) env.push_back("CUPS_VAR" + std::to_string(env.size()) + "=x");
+  while (env.size() < 28)
+    env.push_back("CUPS_VAR" + std::to_string(env.size()) + "=x");
   if (model) {
     env.push_back(std::string("PRINTER_MODEL=") + model);
     env.push_back("CUPS_SERVERROOT=/etc/cups");
@@ -76,7 +85,8 @@ namespace {
 
 std::vector<char*> CStrings(std::vector<std::string>& texts) {
   std::vector<char*> pointers;
-  for (std::string& text : texts) pointers.push_back(text.data());
+  for (std::string& text : texts)
+    pointers.push_back(text.data());
   pointers.push_back(nullptr);
   return pointers;
 }
@@ -92,7 +102,8 @@ std::string ReadAll(int fd) {
   lseek(fd, 0, SEEK_SET);
   std::string text;
   char buffer[65536];
-  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, n);
+  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
+    text.append(buffer, n);
   return text;
 }
 
@@ -100,7 +111,8 @@ void WriteAllIgnoringErrors(int fd, const std::string& data) {
   size_t done = 0;
   while (done < data.size()) {
     ssize_t n = write(fd, data.data() + done, data.size() - done);
-    if (n <= 0) return;
+    if (n <= 0)
+      return;
     done += static_cast<size_t>(n);
   }
 }
@@ -115,7 +127,8 @@ BackendRun RunBackend(const BackendCall& call) {
   std::vector<char*> c_env = CStrings(env);
 
   int in_pipe[2];
-  if (pipe(in_pipe) != 0) return {};
+  if (pipe(in_pipe) != 0)
+    return {};
   int out_fd = TempFile("vp-out");
   int err_fd = TempFile("vp-err");
   signal(SIGPIPE, SIG_IGN);
@@ -152,7 +165,8 @@ BackendRun RunBackend(const BackendCall& call) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   writer.join();
-  if (WIFEXITED(wait_status)) run.status = WEXITSTATUS(wait_status);
+  if (WIFEXITED(wait_status))
+    run.status = WEXITSTATUS(wait_status);
   run.out = ReadAll(out_fd);
   run.err = ReadAll(err_fd);
   close(out_fd);

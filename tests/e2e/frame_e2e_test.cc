@@ -15,7 +15,9 @@ namespace {
 
 constexpr char kUuid[] = "1f2e3d4c-0000-4000-8000-00000000abcd";
 
-std::string UuidOption(const std::string& uuid = kUuid) { return "job-uuid=urn:uuid:" + uuid; }
+std::string UuidOption(const std::string& uuid = kUuid) {
+  return "job-uuid=urn:uuid:" + uuid;
+}
 
 BackendCall StdinJob(const std::string& data, const std::string& options = UuidOption()) {
   BackendCall call;
@@ -35,8 +37,10 @@ BackendCall FileJob(const std::string& data, const std::string& options = UuidOp
 
 std::string Pattern(size_t size) {
   std::string data(size, '\0');
-  for (size_t i = 0; i < size; ++i) data[i] = static_cast<char>((i * 7919 + i / 251) & 0xff);
-  if (size > 0) data[0] = 'x';  // never a NUL first: a NUL is data, but let sniffing see a byte
+  for (size_t i = 0; i < size; ++i)
+    data[i] = static_cast<char>((i * 7919 + i / 251) & 0xff);
+  if (size > 0)
+    data[0] = 'x';  // never a NUL first: a NUL is data, but let sniffing see a byte
   return data;
 }
 
@@ -52,7 +56,8 @@ class Frame : public testing::Test {
 TEST_F(Frame, DiscoveryPrintsTheDeviceLineAndTouchesNothing) {
   BackendRun run = RunBackend({});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, "file virtual-printer:/ \"Unknown\"  \"Virtual Printer\" \"Virtual Printer\" \n");
+  EXPECT_EQ(run.out,
+            "file virtual-printer:/ \"Unknown\"  \"Virtual Printer\" \"Virtual Printer\" \n");
   EXPECT_FALSE(FileExists(LogDir()));
 }
 
@@ -60,7 +65,8 @@ TEST_F(Frame, WrongArgumentCountsPrintUsageAndTouchNothing) {
   for (int count : {2, 3, 4, 5, 8}) {
     BackendCall call;
     call.argv0 = "virtual-printer";
-    for (int i = 1; i < count; ++i) call.args.push_back("a");
+    for (int i = 1; i < count; ++i)
+      call.args.push_back("a");
     BackendRun run = RunBackend(call);
     EXPECT_EQ(run.status, 1) << count;
     EXPECT_EQ(run.err, "Usage: virtual-printer job-id user title copies options [file]\n") << count;
@@ -206,7 +212,8 @@ TEST_F(Frame, DataFileNameComesFromASafeJobUuid) {
     RunBackend(StdinJob("%!PS\n", c.options));
     EXPECT_EQ(ReadFile(LogDir() + c.fileName), "%!PS\n") << c.options;
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(LogDir())) names.push_back(entry.path().filename());
+    for (const auto& entry : fs::directory_iterator(LogDir()))
+      names.push_back(entry.path().filename());
     EXPECT_EQ(names.size(), 3u) << c.options;  // vlog.txt, data file, control file
     std::string log = ReadFile(LogDir() + "vlog.txt");
     EXPECT_EQ(log.find("job-uuid ignored") != std::string::npos, c.rejected) << c.options;
@@ -280,11 +287,20 @@ TEST_F(Frame, EnvironmentIsLoggedAndEntry28IsTheDriverModel) {
       {"value with equals", CupsEnvironment("Value=More"), "Value=More"},
       {"no equals", CupsEnvironment(nullptr), ""},
       {"empty", {}, ""},
+      {"ppd model name wins", CupsEnvironment("HP LaserJet"), "KONICA MINOLTA C300i"},
+      {"ppd without model name", CupsEnvironment("HP LaserJet"), "HP LaserJet"},
+      {"ppd missing", CupsEnvironment("HP LaserJet"), "HP LaserJet"},
   };
   cases[2].env[28] = "NAME=Value=More";
   cases[3].env.insert(cases[3].env.begin() + 28, "NOEQUALS");
+  cases[5].env.push_back("PPD=" + SandboxDir() + "/model.ppd");
+  cases[6].env.push_back("PPD=" + SandboxDir() + "/no-model.ppd");
+  cases[7].env.push_back("PPD=" + SandboxDir() + "/missing.ppd");
   for (const Case& c : cases) {
     ResetSandbox();
+    WriteFile(SandboxDir() + "/model.ppd",
+              "*PPD-Adobe: \"4.3\"\n*NickName: \"Nick\"\n*ModelName: \"KONICA MINOLTA C300i\"\n");
+    WriteFile(SandboxDir() + "/no-model.ppd", "*PPD-Adobe: \"4.3\"\n*ModelNameX: \"no\"\n");
     BackendCall call = StdinJob("%!PS\n");
     call.env = c.env;
     RunBackend(call);
