@@ -1,0 +1,230 @@
+#include "config/server_settings.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <exception>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <utility>
+
+#include "backend/job_log.h"
+#include "backend/paths.h"
+#include "backend/safe_file.h"
+
+namespace {
+
+struct SettingsKey {
+  const char* key;
+  std::string ConfigInfo::*field;
+  bool secret;  // kept out of the job log, which every local user can read
+};
+
+const SettingsKey kSettingsKeys[] = {
+    {"AuthMode", &ConfigInfo::AuthMode, false},
+    {"MAC", &ConfigInfo::MAC, false},
+    {"PassWord", &ConfigInfo::PassWord, true},
+    {"PassWord2", &ConfigInfo::PassWord2, true},
+    {"SelectedPrinter", &ConfigInfo::SelectedPrinter, false},
+    {"ServerIp", &ConfigInfo::ServerIp, false},
+    {"UserName", &ConfigInfo::UserName, false},
+    {"select_printer_name", &ConfigInfo::select_printer_name, false},
+    {"ServerIP_Mode", &ConfigInfo::ServerIP_Mode, false},
+    {"rememberPassword", &ConfigInfo::rememberPassword, false},
+    {"ClientId", &ConfigInfo::ClientId, false},
+    {"QrCodeServer", &ConfigInfo::QrCodeServer, false},
+    {"Token", &ConfigInfo::Token, true},
+};
+
+const SettingsKey* findSettingsKey(const std::string& key) {
+  for (const SettingsKey& row : kSettingsKeys) {
+    if (key == row.key)
+      return &row;
+  }
+  return nullptr;
+}
+
+std::string shellQuote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) {
+    if (c == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "'";
+}
+
+bool writeAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    ssize_t n = write(fd, data, size);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n < 0)
+      return false;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Jobs run side by side, so each makes its listing under a name of its own. A file left there by a
+// dead process with the same id is removed first; O_EXCL then refuses anything planted meanwhile.
+int createOwnListing(const std::string& path) {
+  unlink(path.c_str());
+  return OpenNoFollow(path, O_RDWR | O_CREAT | O_EXCL, 0600);
+}
+
+// plutil's exit status tells nothing useful: a listing it could not make fails to parse later.
+void runPlutil(int fd) {
+  std::string command = shellQuote(paths::kPlutil) + " -p " + shellQuote(paths::kSettingsFile);
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr)
+    return;
+  char block[4096];
+  size_t n = 0;
+  while ((n = fread(block, 1, sizeof block, pipe)) > 0) {
+    if (!writeAll(fd, block, n))
+      break;
+  }
+  pclose(pipe);
+}
+
+// A descriptor on the listing to read: this job's own, complete before it is renamed into place,
+// or, when none can be made here, the one an earlier job left.
+int openListing() {
+  std::string own = std::string(paths::kSettingsListing) + "." + std::to_string(getpid());
+  int fd = createOwnListing(own);
+  if (fd < 0)
+    return OpenNoFollow(paths::kSettingsListing, O_RDONLY, 0);
+  runPlutil(fd);
+  if (rename(own.c_str(), paths::kSettingsListing) != 0)
+    unlink(own.c_str());
+  lseek(fd, 0, SEEK_SET);
+  return fd;
+}
+
+// Echoes the listing line by line and returns its lines joined without separator.
+std::string readListing(int fd) {
+  std::string text;
+  char block[4096];
+  char last = '\n';
+  for (;;) {
+    ssize_t n = read(fd, block, sizeof block);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      break;
+    std::cout.write(block, n);
+    last = block[n - 1];
+    for (ssize_t i = 0; i < n; ++i) {
+      if (block[i] != '\n')
+        text += block[i];
+    }
+  }
+  if (last != '\n')
+    std::cout << '\n';
+  return text;
+}
+
+std::string listingToJSON(std::string text) {
+  replaceAll(text, " => ", ":");
+  return fix_json_str(formatToJSON(text));
+}
+
+void say(std::ostream& log, const std::string& message) {
+  std::cout << message << '\n';
+  Log(log, message);
+}
+
+// Throws the JSON library's type error when a settings key holds anything but a string.
+void storeMember(std::ostream& log, ConfigInfo& config, const std::string& key,
+                 const nlohmann::json& value) {
+  std::string text = value.dump();
+  std::cout << "Key: " << key << ", Value: " << text << '\n';
+  const SettingsKey* row = findSettingsKey(key);
+  Log(log, key, row != nullptr && row->secret ? "***" : text);
+  if (row != nullptr)
+    config.*(row->field) = value.get<std::string>();
+}
+
+// The parsed object keeps its members sorted by key, so they are visited in byte order.
+ConfigInfo readSettings(std::ostream& log, const std::string& json) {
+  ConfigInfo config;
+  try {
+    nlohmann::json settings = nlohmann::json::parse(json);
+    say(log, "Parsed JSON successfully.");
+    if (!settings.is_object() || !settings.contains("quoradex")) {
+      say(log, "JSON object does not contain 'quoradex'");
+      return config;
+    }
+    say(log, "Contains quoradex");
+    for (const auto& member : settings.at("quoradex").items()) {
+      storeMember(log, config, member.key(), member.value());
+    }
+  } catch (const std::exception& e) {
+    Log(log, std::string("Caught exception: ") + e.what());
+  }
+  return config;
+}
+
+}  // namespace
+
+ConfigInfo getServerInfo(std::ostream& log) {
+  int fd = openListing();
+  if (fd < 0) {
+    std::cerr << "Could not open the file!\n";
+    Log(log, "Could not open the file!");
+    return ConfigInfo{};
+  }
+  std::string text = readListing(fd);
+  close(fd);
+  return readSettings(log, listingToJSON(text));
+}
+
+void replaceAll(std::string& text, const std::string& from, const std::string& to) {
+  if (from.empty())
+    return;  // an empty pattern matches everywhere and would never end
+  std::string result;
+  size_t start = 0;
+  size_t found = 0;
+  while ((found = text.find(from, start)) != std::string::npos) {
+    result.append(text, start, found - start);
+    result += to;
+    start = found + from.size();
+  }
+  result.append(text, start);
+  text = std::move(result);
+}
+
+std::string formatToJSON(const std::string& text) {
+  std::string result;
+  bool inString = false;
+  char last = '\0';
+  for (char c : text) {
+    if (c == '"')
+      inString = !inString;
+    if (inString) {
+      result += c;
+    } else if (last == '"' && c == '"') {
+      result += ',';
+      result += c;
+    } else if (c == '\t' || c == '\n' || c == ' ') {
+      continue;
+    } else {
+      result += c;
+    }
+    last = c;
+  }
+  return result;
+}
+
+std::string fix_json_str(const std::string& text) {
+  std::string result = text;
+  replaceAll(result, "\"\"", "\",\"");
+  return result;
+}

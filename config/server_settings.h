@@ -1,0 +1,35 @@
+#pragma once
+
+#include <ostream>
+#include <string>
+
+// The client application's settings, one field per settings key of the same name. A field is empty
+// when its key is absent and "," when the key holds an empty string.
+struct ConfigInfo {
+  std::string AuthMode;
+  std::string MAC;
+  std::string PassWord;
+  std::string PassWord2;
+  std::string SelectedPrinter;
+  std::string ServerIp;
+  std::string UserName;
+  std::string select_printer_name;
+  std::string ServerIP_Mode;
+  std::string rememberPassword;
+  std::string ClientId;
+  std::string QrCodeServer;
+  std::string Token;
+};
+
+// Reads the "quoradex" entries of the client settings through plutil's listing. Never fails to
+// its caller: on any failure the record holds what was read so far.
+ConfigInfo getServerInfo(std::ostream& log);
+
+// Replaces every occurrence of `from` in place, left to right, never rescanning inserted text.
+void replaceAll(std::string& text, const std::string& from, const std::string& to);
+
+// Drops the blanks, tabs and line feeds outside quoted strings; an empty string "" becomes ",".
+std::string formatToJSON(const std::string& text);
+
+// Puts a comma between adjacent strings: every "" becomes ",".
+std::string fix_json_str(const std::string& text);
