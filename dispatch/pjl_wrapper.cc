@@ -1,0 +1,148 @@
+#include "dispatch/pjl_wrapper.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <iostream>
+#include <vector>
+
+#include "backend/job_log.h"
+#include "backend/safe_file.h"
+
+namespace {
+
+constexpr char kJobStart[] = "\x1b%-12345X@PJL JOB NAME=";
+constexpr char kCopies[] = "\n@PJL SET QTY=";
+constexpr char kBinding[] = "\n@PJL SET BINDING=";
+constexpr char kDuplex[] = "\n@PJL SET DUPLEX=";
+constexpr char kEnterPdf[] = "\n@PJL ENTER LANGUAGE=PDF\n";
+// The receiving side expects exactly these bytes: no ESC before the second UEL, no final LF.
+constexpr char kTrailer[] = "\x1b%-12345X@PJL EOJ+\n%-12345X";
+
+// Print data may be hundreds of megabytes; it is copied through a buffer of this size.
+constexpr size_t kCopyBlock = 1 << 20;
+
+void Say(const std::string& line) {
+  std::cout << line << std::endl;
+}
+
+// The log directory is world-writable: whatever a local user put at `path` (a FIFO that would
+// block the job, a device) counts as a failure unless it is a plain file.
+int OpenRegular(const std::string& path, int flags, mode_t mode) {
+  int fd = OpenNoFollow(path, flags | O_NONBLOCK, mode);
+  if (fd < 0)
+    return -1;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// A stale temporary file is reused, but only once it is known not to be a second name of some
+// other file: truncating that would destroy the other file.
+int OpenTemporary(const std::string& path) {
+  int fd = OpenRegular(path, O_WRONLY | O_CREAT, 0777);
+  if (fd < 0)
+    return -1;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || st.st_nlink != 1 || ftruncate(fd, 0) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    ssize_t n = write(fd, data, size);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      return false;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool CopyAll(int from, int to) {
+  std::vector<char> block(kCopyBlock);
+  for (;;) {
+    ssize_t n = read(from, block.data(), block.size());
+    if (n == 0)
+      return true;
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n < 0 || !WriteAll(to, block.data(), static_cast<size_t>(n)))
+      return false;
+  }
+}
+
+std::string PjlHeader(const std::string& title, const JobInfo& job) {
+  bool twoSided = job.duplex != "OneSided";
+  std::string header = kJobStart + title + kCopies + job.copies;
+  if (twoSided)
+    header += kBinding + job.binding;
+  return header + kDuplex + (twoSided ? "ON" : "OFF") + kEnterPdf;
+}
+
+}  // namespace
+
+void AddContentToBeginning(const std::string& path, const std::string& content) {
+  int data = OpenRegular(path, O_RDWR, 0);
+  if (data < 0) {
+    Say("Failed to open file: " + path);
+    return;
+  }
+  std::string temporary = path + ".tmp";
+  int out = OpenTemporary(temporary);
+  if (out < 0) {
+    close(data);
+    Say("Failed to create temporary file.");
+    return;
+  }
+  bool written = WriteAll(out, content.data(), content.size()) && CopyAll(data, out);
+  close(data);
+  written = close(out) == 0 && written;
+  // A short copy (a full disk) must not take the place of the data.
+  if (!written) {
+    unlink(temporary.c_str());
+    Say("Failed to write temporary file, file left unchanged: " + path);
+    return;
+  }
+  if (rename(temporary.c_str(), path.c_str()) != 0) {
+    unlink(temporary.c_str());
+    Say("Failed to replace file, file left unchanged: " + path);
+    return;
+  }
+  Say("Content added to the beginning of the file.");
+}
+
+void AddContentToEnd(const std::string& path, const std::string& content) {
+  int fd = OpenRegular(path, O_WRONLY | O_APPEND | O_CREAT, 0777);
+  if (fd < 0) {
+    Say("Failed to open file: " + path);
+    return;
+  }
+  off_t size = lseek(fd, 0, SEEK_END);
+  if (!WriteAll(fd, content.data(), content.size())) {
+    bool restored = size >= 0 && ftruncate(fd, size) == 0;
+    close(fd);
+    Say(restored ? "Failed to write file, file left unchanged: " + path
+                 : "Failed to write file, file left partly written: " + path);
+    return;
+  }
+  close(fd);
+  Say("Content added to the end of the file.");
+}
+
+void WrapPdfInPjl(std::ostream& log, const std::string& dataPath, const std::string& title,
+                  const JobInfo& job) {
+  Log(log, "Processing pdf");
+  AddContentToBeginning(dataPath, PjlHeader(title, job));
+  AddContentToEnd(dataPath, kTrailer);
+}

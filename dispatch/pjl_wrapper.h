@@ -1,0 +1,20 @@
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "attributes/job_info.h"
+
+// Puts `content` before the existing bytes of the file at `path`. The file is rewritten through
+// `path` + ".tmp" and replaced in one rename, so its data is never only under the temporary name;
+// on any failure the file stays as it was. Reports on standard output.
+void AddContentToBeginning(const std::string& path, const std::string& content);
+
+// Appends `content` to the file at `path`, creating it when missing. A failed write is taken back.
+// Reports on standard output.
+void AddContentToEnd(const std::string& path, const std::string& content);
+
+// Wraps a PDF data file in place in the PJL envelope that carries the job name (the title), copies,
+// binding and duplex. Only for PDF data; PostScript and PJL data are sent as they are.
+void WrapPdfInPjl(std::ostream& log, const std::string& dataPath, const std::string& title,
+                  const JobInfo& job);
