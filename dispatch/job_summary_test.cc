@@ -1,0 +1,314 @@
+#include "dispatch/job_summary.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kColorKey = "com.apple.print.PrintSettings.PMColorSpaceModel..n.";
+const std::string kDuplexKey = "com.apple.print.PrintSettings.PMDuplexing..n.";
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The job log's lines without their "YYYY-MM-DD HH:MM:SS " stamps.
+std::vector<std::string> Messages(const std::string& log) {
+  std::vector<std::string> messages;
+  std::istringstream in(log);
+  for (std::string line; std::getline(in, line);)
+    messages.push_back(line.substr(20));
+  return messages;
+}
+
+// A small but complete PDF: catalog, page tree, `pages` empty pages and a correct xref table.
+std::string MakePdf(int pages) {
+  std::vector<std::string> objects = {"<< /Type /Catalog /Pages 2 0 R >>"};
+  std::string kids;
+  for (int i = 0; i < pages; ++i)
+    kids += std::to_string(3 + i) + " 0 R ";
+  objects.push_back("<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) + " >>");
+  for (int i = 0; i < pages; ++i) {
+    objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] >>");
+  }
+  std::string pdf = "%PDF-1.4\n";
+  std::vector<size_t> offsets;
+  for (size_t i = 0; i < objects.size(); ++i) {
+    offsets.push_back(pdf.size());
+    pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+  }
+  size_t xref = pdf.size();
+  pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+  for (size_t offset : offsets) {
+    char entry[21];
+    snprintf(entry, sizeof entry, "%010zu 00000 n \n", offset);
+    pdf += entry;
+  }
+  pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) +
+         " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+  return pdf;
+}
+
+class JobSummary : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = ::testing::TempDir() + "job_summary_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern + "/";
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string dir_;
+};
+
+TEST(ExecuteCommand, ReturnsOutputWithoutNewlines) {
+  struct Case {
+    std::string command, expected;
+  } cases[] = {
+      {"printf '12\\n'", "12"},       {"printf '12\\n34\\n'", "1234"},
+      {"printf '  7 \\n'", "  7 "},   {"head -c 300 /dev/zero | tr '\\0' x", std::string(300, 'x')},
+      {"printf 'a\\n\\n\\nb'", "ab"}, {"true", ""},
+      {"echo out; exit 3", "out"},    {"no-such-command-anywhere 2>/dev/null", ""},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(executeCommand(c.command), c.expected) << c.command;
+}
+
+TEST(ApplyPrintSettings, DialogSettingsSetColourAndDuplex) {
+  struct Case {
+    std::string name;
+    std::string startColor;
+    std::vector<OptionPair> settings;
+    std::string color, duplex, binding;
+  } cases[] = {
+      {"none", "Grayscale", {}, "Grayscale", "OneSided", ""},
+      {"long edge", "Grayscale", {{kDuplexKey, "2"}}, "Grayscale", "TwoSided", "LONGEDGE"},
+      {"short edge", "Grayscale", {{kDuplexKey, "3"}}, "Grayscale", "TwoSided", "SHORTEDGE"},
+      {"one-sided", "Grayscale", {{kDuplexKey, "1"}}, "Grayscale", "OneSided", ""},
+      {"colour over driver", "Grayscale", {{kColorKey, "2"}}, "Color", "OneSided", ""},
+      {"gray over driver", "Color", {{kColorKey, "1"}}, "Grayscale", "OneSided", ""},
+      {"unknown colour value", "Color", {{kColorKey, "3"}}, "Color", "OneSided", ""},
+      {"value not one character",
+       "Grayscale",
+       {{kColorKey, "22"}, {kDuplexKey, " 2"}},
+       "Grayscale",
+       "OneSided",
+       ""},
+      {"key case differs",
+       "Grayscale",
+       {{"com.apple.print.PrintSettings.pmduplexing..n.", "2"},
+        {"com.apple.print.PrintSettings.PMColorSpaceModel..N.", "2"}},
+       "Grayscale",
+       "OneSided",
+       ""},
+      {"key without ..n.",
+       "Grayscale",
+       {{"com.apple.print.PrintSettings.PMDuplexing", "2"},
+        {"com.apple.print.PrintSettings.PMColorSpaceModel", "2"}},
+       "Grayscale",
+       "OneSided",
+       ""},
+      {"last duplex wins",
+       "Grayscale",
+       {{kDuplexKey, "2"}, {kDuplexKey, "3"}},
+       "Grayscale",
+       "TwoSided",
+       "SHORTEDGE"},
+      {"unrecognised later value keeps earlier",
+       "Grayscale",
+       {{kDuplexKey, "3"}, {kDuplexKey, "1"}, {kColorKey, "2"}, {kColorKey, "x"}},
+       "Color",
+       "TwoSided",
+       "SHORTEDGE"},
+      {"last colour wins",
+       "Grayscale",
+       {{kColorKey, "2"}, {"a", "b"}, {kColorKey, "1"}},
+       "Grayscale",
+       "OneSided",
+       ""},
+  };
+  for (const Case& c : cases) {
+    JobInfo job;
+    job.color = c.startColor;
+    job.duplex = "OneSided";
+    job.pages = "1";
+    ::testing::internal::CaptureStdout();
+    ApplyPrintSettings(job, c.settings);
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(job.color, c.color) << c.name;
+    EXPECT_EQ(job.duplex, c.duplex) << c.name;
+    EXPECT_EQ(job.binding, c.binding) << c.name;
+    EXPECT_EQ(job.pages, "1") << c.name;
+  }
+}
+
+TEST(ApplyPrintSettings, EchoesEveryPairInOrder) {
+  JobInfo job;
+  ::testing::internal::CaptureStdout();
+  ApplyPrintSettings(job, {{"a", "1"}, {"", ""}, {kDuplexKey, "2"}, {"a", "b=c"}});
+  EXPECT_EQ(
+      ::testing::internal::GetCapturedStdout(),
+      "Key: a, Value: 1\nKey: , Value: \nKey: " + kDuplexKey + ", Value: 2\nKey: a, Value: b=c\n");
+}
+
+TEST_F(JobSummary, CountsPagesWithThePageCountProgram) {
+  struct Case {
+    std::string name, file, content, expected;
+  } cases[] = {
+      {"one page", "a.pdf", MakePdf(1), "1"},
+      {"several pages", "b.pdf", MakePdf(12), "12"},
+      {"quote and blank in path", "it's a job.pdf", MakePdf(3), "3"},
+      {"shell syntax in path", "$(touch pwned);x`touch pwned`.pdf", MakePdf(2), "2"},
+      {"not a pdf", "c.pdf", "plain text\n", ""},
+      {"missing file", "", "", ""},
+  };
+  for (const Case& c : cases) {
+    std::string path = dir_ + c.file;
+    if (!c.file.empty())
+      std::ofstream(path, std::ios::binary) << c.content;
+    JobInfo job;
+    job.pages = "1";
+    std::ostringstream log;
+    CountPdfPages(log, job, c.file.empty() ? dir_ + "missing.pdf" : path);
+    EXPECT_EQ(job.pages, c.expected) << c.name;
+    EXPECT_EQ(Messages(log.str()), std::vector<std::string>{"parser pagecount:" + c.expected})
+        << c.name;
+  }
+  EXPECT_FALSE(fs::exists("pwned"));
+  EXPECT_FALSE(fs::exists(dir_ + "pwned"));
+}
+
+// Without free descriptors the pipe to the page-count program cannot be made.
+void CountPagesWithoutDescriptors() {
+  JobInfo job;
+  job.pages = "1";
+  std::ostringstream log;
+  // A sanitizer checking the caught exception needs a pipe of its own the first time it meets the
+  // type; let it meet the type while descriptors are still there.
+  try {
+    throw std::runtime_error("warm-up");
+  } catch (const std::runtime_error& e) {
+    log << e.what();
+    log.str("");
+  }
+  rlimit none{0, 0};
+  if (setrlimit(RLIMIT_NOFILE, &none) != 0)
+    _exit(2);
+  CountPdfPages(log, job, "/nonexistent.pdf");
+  fputs(log.str().c_str(), stderr);
+  _exit(job.pages == "1" ? 0 : 1);
+}
+
+TEST(CountPdfPages, JobGoesOnWhenTheProgramCannotStart) {
+  EXPECT_EXIT(CountPagesWithoutDescriptors(), ::testing::ExitedWithCode(0),
+              "Caught exception: popen\\(\\) failed!");
+}
+
+struct SummaryCase {
+  std::string name;
+  OptionsMap options;
+  std::string paper, orientation;
+  std::vector<std::string> paperLog;  // what the paper rule logs before the "Paper" line
+};
+
+TEST_F(JobSummary, WritesControlFileAndLog) {
+  const SummaryCase cases[] = {
+      {"defaults", {}, "A4", "Portrait", {}},
+      {"letter whole", {{"PageSize", "Letter"}}, "Letter", "Portrait", {}},
+      {"two characters", {{"PageSize", "A3"}}, "A3", "Portrait", {}},
+      {"one character", {{"PageSize", "B"}}, "B", "Portrait", {}},
+      {"legal cut", {{"PageSize", "Legal"}}, "Le", "Portrait", {"Paper-original::Legal"}},
+      {"a4 with extras",
+       {{"PageSize", "A4.Transverse"}},
+       "A4",
+       "Portrait",
+       {"Paper-original::A4.Transverse"}},
+      {"letter case matters",
+       {{"PageSize", "letter"}},
+       "le",
+       "Portrait",
+       {"Paper-original::letter"}},
+      {"orientation copied",
+       {{"NupOrient", "whatever it is"}, {"PageSize", "A5"}},
+       "A5",
+       "whatever it is",
+       {}},
+  };
+  for (const SummaryCase& c : cases) {
+    const std::string path = dir_ + "1f2e.ctl";
+    SafeOutFile control;
+    ASSERT_TRUE(control.open(path, 0666));
+    JobInfo job;
+    job.color = "Color";
+    job.pages = "12";
+    job.duplex = "TwoSided";
+    job.binding = "LONGEDGE";
+    job.copies = "2";
+    job.documentName = "from parser";
+    std::ostringstream log;
+    WriteJobSummary(log, control, job, "1f2e.pdf", "My Report", c.options, "HP LaserJet");
+
+    EXPECT_FALSE(control.is_open()) << c.name;
+    EXPECT_EQ(ReadFile(path),
+              "DataFile:1f2e.pdf\nDocumentName:My Report\nAllPage:12\nCopyCount:2\nPaper:" +
+                  c.paper + "\nColor:Color\nDuplexing:TwoSided\nPageOrientation:" + c.orientation +
+                  "\nDriverName:HP LaserJet\n")
+        << c.name;
+    std::vector<std::string> expected = {"DocumentName:My Report", "AllPage:12", "CopyCount:2"};
+    expected.insert(expected.end(), c.paperLog.begin(), c.paperLog.end());
+    for (std::string line :
+         {"Paper:" + c.paper, std::string("Color:Color"), std::string("Duplexing:TwoSided"),
+          "PageOrientation:" + c.orientation, std::string("DriverName:HP LaserJet")}) {
+      expected.push_back(line);
+    }
+    EXPECT_EQ(Messages(log.str()), expected) << c.name;
+    EXPECT_EQ(job.documentName, "My Report") << c.name;
+    EXPECT_EQ(job.paper, c.paper) << c.name;
+    EXPECT_EQ(job.orientation, c.orientation) << c.name;
+    EXPECT_EQ(job.driverName, "HP LaserJet") << c.name;
+    EXPECT_EQ(job.binding, "LONGEDGE") << c.name;
+  }
+}
+
+TEST_F(JobSummary, ReplacesControlFileOfEarlierJob) {
+  const std::string path = dir_ + ".ctl";
+  std::ofstream(path) << std::string(1000, 'x');
+  SafeOutFile control;
+  ASSERT_TRUE(control.open(path, 0666));
+  JobInfo job;
+  std::ostringstream log;
+  WriteJobSummary(log, control, job, ".pjl", "", {}, "unknown");
+  EXPECT_EQ(ReadFile(path),
+            "DataFile:.pjl\nDocumentName:\nAllPage:\nCopyCount:\nPaper:A4\nColor:\nDuplexing:\n"
+            "PageOrientation:Portrait\nDriverName:unknown\n");
+}
+
+TEST_F(JobSummary, SkippedWhenControlFileDidNotOpen) {
+  SafeOutFile control;
+  ASSERT_FALSE(control.open(dir_ + "no-such-dir/1f2e.ctl", 0666));
+  JobInfo job;
+  job.documentName = "parser name";
+  job.pages = "4";
+  std::ostringstream log;
+  WriteJobSummary(log, control, job, "1f2e.ps", "Title", {{"PageSize", "Legal"}}, "HP");
+  EXPECT_EQ(log.str(), "");
+  EXPECT_EQ(job.documentName, "parser name");
+  EXPECT_EQ(job.paper, "");
+  EXPECT_EQ(job.orientation, "");
+  EXPECT_EQ(job.driverName, "");
+  EXPECT_EQ(job.pages, "4");
+}
+
+}  // namespace
