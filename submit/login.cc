@@ -1,0 +1,94 @@
+#include "submit/login.h"
+
+#include <curl/curl.h>
+
+#include <iostream>
+
+#include "backend/job_log.h"
+#include "submit/server_address.h"
+
+namespace {
+
+constexpr long kTimeoutSeconds = 5;
+
+// A login answer is a short JSON text. A server that streams more would otherwise fill memory for
+// the whole time-out; beyond this the transfer stops with a write error.
+constexpr size_t kMaxLoginAnswer = 1 << 20;
+
+bool isUnreserved(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+         c == '.' || c == '_' || c == '~';
+}
+
+}  // namespace
+
+std::string percentEncode(const std::string& text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string encoded;
+  for (unsigned char c : text) {
+    if (isUnreserved(c)) {
+      encoded += static_cast<char>(c);
+    } else {
+      encoded += '%';
+      encoded += kHex[c >> 4];
+      encoded += kHex[c & 0x0f];
+    }
+  }
+  return encoded;
+}
+
+std::string loginAddress(const std::string& serverIp, const std::string& userName,
+                         const std::string& password) {
+  return serverBaseAddress(serverIp) +
+         "/quoradex/printservice/authbyuserpwd2?username=" + userName + "&pwd=" + password +
+         "&mac=00";
+}
+
+size_t WriteCallback(void* contents, size_t size, size_t count, void* target) {
+  auto* response = static_cast<std::string*>(target);
+  size_t bytes = size * count;
+  if (response->size() + bytes > kMaxLoginAnswer) {
+    return 0;
+  }
+  response->append(static_cast<const char*>(contents), bytes);
+  return bytes;
+}
+
+int get(const std::string& url, std::string& response) {
+  CURL* curl = curl_easy_init();
+  if (curl == nullptr) {
+    return CURLE_FAILED_INIT;
+  }
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT, kTimeoutSeconds);
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kTimeoutSeconds);
+  curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteCallback);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response);
+  if (isHttpsAddress(url)) {
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+  }
+  CURLcode result = curl_easy_perform(curl);
+  curl_easy_cleanup(curl);
+  return result;
+}
+
+std::string authByUserName(std::ostream& log, const std::string& serverIp,
+                           const std::string& userName, const std::string& password) {
+  // Encoded so that "&", "#", "+" or a blank in a credential cannot cut or bend the query.
+  std::string encodedUser = percentEncode(userName);
+  std::string url = loginAddress(serverIp, encodedUser, percentEncode(password));
+  std::string response;
+  int code = get(url, response);
+  // The job log is world-readable: the password never goes there.
+  Log(log, "url:\n" + loginAddress(serverIp, encodedUser, "***"));
+  if (code == CURLE_OK) {
+    std::cout << "Request successful. Response:\n" << response << std::endl;
+    Log(log, "Request successful. Response:\n" + response);
+    return response;
+  }
+  std::cerr << "Request failed. Error code: " << code << std::endl;
+  Log(log, "Request failed. Error code: " + std::to_string(code));
+  return std::to_string(code);
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstddef>
+#include <ostream>
+#include <string>
+
+// Logs in with the user's credentials. Returns the response body when the server answered (any
+// HTTP status), otherwise libcurl's result code in decimal.
+std::string authByUserName(std::ostream& log, const std::string& serverIp,
+                           const std::string& userName, const std::string& password);
+
+// GET of the address; appends the body to `response`. Returns libcurl's result code (0: done).
+int get(const std::string& url, std::string& response);
+
+// libcurl write callback of `get`: appends the received bytes to the std::string behind `target`.
+size_t WriteCallback(void* contents, size_t size, size_t count, void* target);
+
+// Query-string form of a value: every byte but the unreserved ones (letters, digits, "-._~")
+// as %XX.
+std::string percentEncode(const std::string& text);
+
+// The login address for the given server and credentials (used as given).
+std::string loginAddress(const std::string& serverIp, const std::string& userName,
+                         const std::string& password);

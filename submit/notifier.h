@@ -1,0 +1,22 @@
+#pragma once
+
+#include <httplib.h>
+
+#include <string>
+
+// The key shared with the notifier application; requests are signed with it.
+inline constexpr char _key[] = "9c1f07b2e4a65d38f0c2b7e91a4d60";
+
+// Milliseconds since the Unix epoch, in decimal: the request's time stamp.
+std::string notifyTimestamp();
+
+// The request's nonce: sha256 of the key immediately followed by the time stamp.
+std::string notifyNonce(const std::string& key, const std::string& timestamp);
+
+// The JSON body that carries the content (inserted as it is).
+std::string notifyBody(const std::string& content);
+
+// Tells the notifier application on host:port about the job (content: its UUID). Returns the
+// client's result: the response when one came, otherwise the connection or read error.
+httplib::Result notify(const std::string& host, int port, const std::string& key,
+                       const std::string& content);

@@ -1,0 +1,79 @@
+#include "submit/notifier.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "submit/print_server_process.h"
+#include "submit/sha256.h"
+
+namespace {
+
+TEST(NotifyRequestTest, BodyCarriesTheContentAsIs) {
+  EXPECT_EQ(notifyBody(""), R"({"messageId":"UploadJob","content":""})");
+  EXPECT_EQ(notifyBody("5b3f-11"), R"({"messageId":"UploadJob","content":"5b3f-11"})");
+}
+
+TEST(NotifyRequestTest, TimestampIsMillisecondsAndNonceSignsIt) {
+  std::string first = notifyTimestamp();
+  std::this_thread::sleep_for(std::chrono::milliseconds(3));
+  std::string second = notifyTimestamp();
+  for (const std::string& ts : {first, second}) {
+    EXPECT_EQ(ts.size(), 13u) << ts;
+    EXPECT_EQ(ts.find_first_not_of("0123456789"), std::string::npos) << ts;
+    EXPECT_NE(ts[0], '0');
+  }
+  EXPECT_LT(std::stoll(first), std::stoll(second));
+  std::string nonce = notifyNonce(_key, first);
+  EXPECT_EQ(nonce, sha256(std::string(_key) + first));
+  EXPECT_EQ(nonce.size(), 64u);
+  EXPECT_EQ(nonce.find_first_not_of("0123456789abcdef"), std::string::npos);
+  EXPECT_NE(nonce, notifyNonce(_key, second));
+}
+
+class NotifyTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(server_.start({"--notifier-port", "0"})); }
+
+  httplib::Result send(const std::string& key, const std::string& content) {
+    return notify("127.0.0.1", server_.notifierPort(), key, content);
+  }
+
+  PrintServerProcess server_;
+};
+
+TEST_F(NotifyTest, SignedMessagesAreAccepted) {
+  for (const std::string& content : {std::string("1f0c-uuid"), std::string()}) {
+    httplib::Result result = send(_key, content);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->status, 200);
+  }
+  std::vector<std::string> expected = {R"({"content":"1f0c-uuid","messageId":"UploadJob"})",
+                                       R"({"content":"","messageId":"UploadJob"})"};
+  EXPECT_EQ(ReadLines(server_.store() + "/notifications.log"), expected);
+  EXPECT_TRUE(ReadLines(server_.store() + "/notifications-refused.log").empty());
+}
+
+TEST_F(NotifyTest, MessageSignedWithAnotherKeyIsRefused) {
+  httplib::Result result = send("0000", "1f0c-uuid");
+  ASSERT_TRUE(result);
+  EXPECT_EQ(result->status, 401);
+  EXPECT_TRUE(ReadLines(server_.store() + "/notifications.log").empty());
+  std::vector<std::string> refused = ReadLines(server_.store() + "/notifications-refused.log");
+  ASSERT_EQ(refused.size(), 1u);
+  EXPECT_EQ(refused[0].rfind("bad nonce\t", 0), 0u) << refused[0];
+}
+
+TEST(NotifyWithoutListenerTest, FailsAtOnceWithoutAResponse) {
+  int unused = UnusedLoopbackPort();
+  ASSERT_GT(unused, 0);
+  auto begin = std::chrono::steady_clock::now();
+  httplib::Result result = notify("127.0.0.1", unused, _key, "1f0c-uuid");
+  EXPECT_FALSE(result);
+  EXPECT_EQ(result.error(), httplib::Error::Connection);
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2));
+}
+
+}  // namespace

@@ -1,0 +1,177 @@
+#include "submit/upload.h"
+
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "backend/job_log.h"
+#include "backend/paths.h"
+#include "backend/safe_file.h"
+#include "submit/server_address.h"
+
+namespace {
+
+constexpr long kConnectTimeoutSeconds = 15;
+
+// The answer is only kept for reading the log; a server that streams more must not fill the log's
+// disk.
+constexpr size_t kMaxAnswerLogged = 1 << 20;
+
+struct Escape {
+  char byte;
+  const char* text;
+};
+
+constexpr Escape kEscapes[] = {
+    {'"', "\\\""}, {'\\', "\\\\"}, {'\b', "\\b"}, {'\f', "\\f"},
+    {'\n', "\\n"}, {'\r', "\\r"},  {'\t', "\\t"},
+};
+
+void appendEscaped(std::string& out, char c) {
+  for (const Escape& escape : kEscapes) {
+    if (escape.byte == c) {
+      out += escape.text;
+      return;
+    }
+  }
+  if (static_cast<unsigned char>(c) < 0x20) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    out += "\\u00";
+    out += kHex[(c >> 4) & 0x0f];
+    out += kHex[c & 0x0f];
+    return;
+  }
+  out += c;
+}
+
+size_t readDataFile(char* buffer, size_t size, size_t count, void* source) {
+  int fd = *static_cast<int*>(source);
+  ssize_t got;
+  do {
+    got = read(fd, buffer, size * count);
+  } while (got < 0 && errno == EINTR);
+  return got < 0 ? CURL_READFUNC_ABORT : static_cast<size_t>(got);
+}
+
+int seekDataFile(void* source, curl_off_t offset, int origin) {
+  int fd = *static_cast<int*>(source);
+  return lseek(fd, offset, origin) < 0 ? CURL_SEEKFUNC_FAIL : CURL_SEEKFUNC_OK;
+}
+
+// The data file, opened without following a link planted in the shared log directory and without
+// blocking on a FIFO; only a regular file is sent. Returns -1 and sets size 0 on failure.
+int openDataFile(const std::string& path, curl_off_t& size) {
+  size = 0;
+  int fd = OpenNoFollow(path, O_RDONLY | O_NONBLOCK, 0);
+  if (fd < 0) {
+    return -1;
+  }
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    return -1;
+  }
+  size = info.st_size;
+  return fd;
+}
+
+void addTextPart(curl_mime* form, const char* name, const std::string& text) {
+  curl_mimepart* part = curl_mime_addpart(form);
+  curl_mime_name(part, name);
+  curl_mime_data(part, text.data(), text.size());
+}
+
+void addFilePart(curl_mime* form, int& fd, curl_off_t size, const std::string& fileName) {
+  curl_mimepart* part = curl_mime_addpart(form);
+  curl_mime_name(part, "uploadfile");
+  curl_mime_data_cb(part, size, readDataFile, seekDataFile, nullptr, &fd);
+  curl_mime_filename(part, fileName.c_str());
+  curl_mime_type(part, "application/octet-stream");
+}
+
+// The last component of the data file's path, as the part's file name.
+std::string baseName(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool perform(std::ostream& log, CURL* curl) {
+  CURLcode result = curl_easy_perform(curl);
+  if (result != CURLE_OK) {
+    Log(log, std::string("curl_easy_perform() failed: ") + curl_easy_strerror(result));
+  }
+  return result == CURLE_OK;
+}
+
+}  // namespace
+
+std::string escapeString(const std::string& text) {
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (char c : text) {
+    appendEscaped(escaped, c);
+  }
+  return escaped;
+}
+
+std::string printProperties(const JobInfo& job) {
+  return "{\"terminaltype\": \"linux\",\"DocumentName\": \"" + escapeString(job.documentName) +
+         "\",\"AllPage\": \"" + escapeString(job.pages) + "\",\"CopyCount\": \"" +
+         escapeString(job.copies) + "\",\"Paper\": \"ISO" + escapeString(job.paper) +
+         "\",\"Duplexing\": \"" + escapeString(job.duplex) + "\",\"Color\":\"" +
+         escapeString(job.color) + "\",\"PageOrientation\": \"" + escapeString(job.orientation) +
+         "\",\"DriverName\": \"" + escapeString(job.driverName) +
+         "\",\"DocumentLevel\": \"\xE5\x85\xAC\xE5\xBC\x80\"}";
+}
+
+size_t writeCallback(void* contents, size_t size, size_t count, void* target) {
+  auto* sink = static_cast<AnswerSink*>(target);
+  size_t bytes = size * count;
+  size_t keep = std::min(bytes, kMaxAnswerLogged - std::min(sink->written, kMaxAnswerLogged));
+  sink->log->write(static_cast<const char*>(contents), static_cast<std::streamsize>(keep));
+  sink->written += keep;
+  return bytes;
+}
+
+bool uploadFileToQuoradexV2(std::ostream& log, const std::string& serverIp,
+                            const std::string& token, const JobInfo& job,
+                            const std::string& dataFileName) {
+  Log(log, "uploadFileToQuoradexV2");
+  std::string path = std::string(paths::kLogDir) + dataFileName;
+  std::string url = serverBaseAddress(serverIp) + "/quoradex/printservice/fileupload";
+  CURL* curl = curl_easy_init();
+  if (curl == nullptr) {
+    Log(log, "Failed to initialize libcurl");
+    return false;
+  }
+  curl_off_t size = 0;
+  int fd = openDataFile(path, size);
+  if (fd < 0) {
+    // Nothing is sent for a job whose data cannot be read.
+    Log(log, std::string("curl_easy_perform() failed: ") + curl_easy_strerror(CURLE_READ_ERROR));
+    curl_easy_cleanup(curl);
+    return false;
+  }
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
+  curl_mime* form = curl_mime_init(curl);
+  addTextPart(form, "token", token);
+  addTextPart(form, "printProperties", printProperties(job));
+  addFilePart(form, fd, size, baseName(path));
+  AnswerSink sink{&log, 0};
+  curl_easy_setopt(curl, CURLOPT_MIMEPOST, form);
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, writeCallback);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
+  if (isHttpsAddress(url)) {
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+  }
+  bool ok = perform(log, curl);
+  curl_easy_cleanup(curl);
+  curl_mime_free(form);
+  close(fd);
+  return ok;
+}

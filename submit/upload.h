@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstddef>
+#include <ostream>
+#include <string>
+
+#include "attributes/job_info.h"
+
+// Sends the job (token, job description, data file from the log directory) as one multipart form.
+// True when the transfer completed, whatever the server answered; the answer goes to the job log.
+bool uploadFileToQuoradexV2(std::ostream& log, const std::string& serverIp,
+                            const std::string& token, const JobInfo& job,
+                            const std::string& dataFileName);
+
+// The text as the inside of a JSON string: quote, backslash and control characters escaped;
+// every other byte unchanged.
+std::string escapeString(const std::string& text);
+
+// The job description sent as "printProperties": a JSON object of text values.
+std::string printProperties(const JobInfo& job);
+
+// libcurl write callback of the upload: the server's answer goes into the job log as it arrives
+// (target: an AnswerSink).
+size_t writeCallback(void* contents, size_t size, size_t count, void* target);
+
+// Where the upload's answer goes, and how much of it has been written there.
+struct AnswerSink {
+  std::ostream* log = nullptr;
+  size_t written = 0;
+};
