@@ -3,13 +3,16 @@
 # apt-get runs only when a package is missing.
 set -eu
 
+# The full cups package brings cups-deviced, which `lpinfo -v` needs; iproute2 brings up the
+# loopback inside the demo's and the CUPS tests' private network namespace.
 packages="
   g++ cmake make pkg-config
   libcups2-dev libcurl4-openssl-dev libcpp-httplib-dev nlohmann-json3-dev
   libplist-dev libgtest-dev libgmock-dev libbenchmark-dev
   poppler-utils qpdf
-  cups-daemon cups-client
+  cups-daemon cups-client cups iproute2
   clang libclang-rt-14-dev libssl-dev
+  groff-base man-db dpkg-dev file
 "
 
 missing=""
