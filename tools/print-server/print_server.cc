@@ -310,10 +310,15 @@ struct Upload {
   bool textTooLong = false;
 };
 
-// The sent file name as a plain name inside the job's folder.
+// The text parts kept beside the file, each in a file of its name.
+const std::set<std::string> kTextParts = {"token", "printProperties"};
+
+// The sent file name as a plain name inside the job's folder, clear of the records kept there.
 std::string storedName(const std::string& sent) {
   std::string name = fs::path(sent).filename().string();
-  return name.empty() || name == "." || name == ".." ? "uploadfile" : name;
+  bool reserved =
+      name.empty() || name == "." || name == ".." || name == "form" || kTextParts.count(name) > 0;
+  return reserved ? "uploadfile" : name;
 }
 
 bool startPart(State& state, Upload& upload, const httplib::MultipartFormData& header) {
@@ -367,7 +372,7 @@ void keepUpload(const Upload& upload) {
   std::string form;
   for (const FormPart& part : upload.parts) {
     form += part.name + '\t' + part.fileName + '\t' + part.contentType + '\n';
-    if (part.fileName.empty()) {
+    if (part.fileName.empty() && kTextParts.count(part.name) > 0) {
       writeText(upload.dir / part.name, part.text);
     }
   }
