@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -62,57 +61,24 @@ class LoginTest : public ::testing::Test {
   std::ostringstream log_;
 };
 
-TEST_F(LoginTest, CredentialsWithQuerySignsReachTheServerIntact) {
+TEST_F(LoginTest, CredentialsReachTheServerIntactButNotTheLog) {
   ASSERT_TRUE(startServer("ok"));
   std::string answer = authByUserName(log_, server_.address(), kUser, kPassword);
   nlohmann::json reply = nlohmann::json::parse(answer);
   EXPECT_EQ(reply["code"], "01");
   EXPECT_EQ(reply["token"].get<std::string>().size(), 32u);
-  EXPECT_NE(log_.str().find("Request successful. Response:\n" + answer + "\n"), std::string::npos);
-}
-
-TEST_F(LoginTest, JobLogShowsTheAddressWithoutThePassword) {
-  ASSERT_TRUE(startServer("ok"));
-  authByUserName(log_, server_.address(), kUser, kPassword);
-  std::string expected =
+  std::string url =
       " url:\nhttp://" + server_.address() + kLoginPath + "alice%20m&pwd=***&mac=00\n";
-  EXPECT_NE(log_.str().find(expected), std::string::npos) << log_.str();
+  EXPECT_NE(log_.str().find(url), std::string::npos) << log_.str();
+  EXPECT_NE(log_.str().find(" Request successful. Response:\n" + answer + "\n"), std::string::npos);
   EXPECT_EQ(log_.str().find("p%26w"), std::string::npos);
-  EXPECT_EQ(log_.str().find(kPassword), std::string::npos);
 }
 
-TEST_F(LoginTest, RefusalAndErrorPagesAreReturnedAsAnswered) {
-  struct Case {
-    std::string mode;
-    std::string password;
-    std::string inAnswer;
-  };
-  const Case cases[] = {
-      {"ok", "wrong", R"("code":"02")"},
-      {"refuse", kPassword, R"("code":"02")"},
-      {"html-barcode", kPassword, "barcode"},
-      {"no-code", kPassword, "denied"},
-  };
-  for (const Case& c : cases) {
-    PrintServerProcess server;
-    ASSERT_TRUE(server.start({"--mode", c.mode, "--user", std::string(kUser) + ":" + kPassword}));
-    std::string answer = authByUserName(log_, server.address(), kUser, c.password);
-    EXPECT_NE(answer.find(c.inAnswer), std::string::npos) << c.mode << ": " << answer;
-  }
-}
-
-TEST_F(LoginTest, RefusedConnectionReturnsTheCurlCode) {
-  int unused = UnusedLoopbackPort();
-  ASSERT_GT(unused, 0);
-  EXPECT_EQ(authByUserName(log_, "127.0.0.1:" + std::to_string(unused), kUser, kPassword), "7");
-  EXPECT_NE(log_.str().find(" Request failed. Error code: 7\n"), std::string::npos);
-}
-
-TEST_F(LoginTest, StalledServerIsLeftAfterTheTimeout) {
-  ASSERT_TRUE(startServer("stall"));
-  auto begin = std::chrono::steady_clock::now();
-  EXPECT_EQ(authByUserName(log_, server_.address(), kUser, kPassword), "28");
-  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(8));
+TEST_F(LoginTest, AnyHttpAnswerIsReturnedAsTheBody) {
+  ASSERT_TRUE(startServer("html-barcode"));
+  std::string answer = authByUserName(log_, server_.address(), kUser, kPassword);
+  EXPECT_EQ(answer.rfind("<html>", 0), 0u) << answer;
+  EXPECT_NE(answer.find("barcode"), std::string::npos);
 }
 
 TEST_F(LoginTest, EndlessAnswerIsCutOff) {

@@ -98,7 +98,27 @@ std::string baseName(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool perform(std::ostream& log, CURL* curl) {
+curl_mime* buildForm(CURL* curl, const std::string& token, const JobInfo& job, int& fd,
+                     curl_off_t size, const std::string& fileName) {
+  curl_mime* form = curl_mime_init(curl);
+  addTextPart(form, "token", token);
+  addTextPart(form, "printProperties", printProperties(job));
+  addFilePart(form, fd, size, fileName);
+  return form;
+}
+
+// Sends the form; true when the transfer completed, whatever the server answered.
+bool postForm(std::ostream& log, CURL* curl, const std::string& url, curl_mime* form) {
+  AnswerSink sink{&log, 0};
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
+  curl_easy_setopt(curl, CURLOPT_MIMEPOST, form);
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, writeCallback);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
+  if (isHttpsAddress(url)) {
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+  }
   CURLcode result = curl_easy_perform(curl);
   if (result != CURLE_OK) {
     Log(log, std::string("curl_easy_perform() failed: ") + curl_easy_strerror(result));
@@ -150,26 +170,13 @@ bool uploadFileToQuoradexV2(std::ostream& log, const std::string& serverIp,
   curl_off_t size = 0;
   int fd = openDataFile(path, size);
   if (fd < 0) {
-    // Nothing is sent for a job whose data cannot be read.
+    // Nothing is sent for a job whose data cannot be read; the log reads as for a failed transfer.
     Log(log, std::string("curl_easy_perform() failed: ") + curl_easy_strerror(CURLE_READ_ERROR));
     curl_easy_cleanup(curl);
     return false;
   }
-  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
-  curl_mime* form = curl_mime_init(curl);
-  addTextPart(form, "token", token);
-  addTextPart(form, "printProperties", printProperties(job));
-  addFilePart(form, fd, size, baseName(path));
-  AnswerSink sink{&log, 0};
-  curl_easy_setopt(curl, CURLOPT_MIMEPOST, form);
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, writeCallback);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
-  if (isHttpsAddress(url)) {
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
-  }
-  bool ok = perform(log, curl);
+  curl_mime* form = buildForm(curl, token, job, fd, size, baseName(path));
+  bool ok = postForm(log, curl, url, form);
   curl_easy_cleanup(curl);
   curl_mime_free(form);
   close(fd);

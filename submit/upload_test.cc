@@ -142,17 +142,11 @@ TEST_F(UploadTest, ServerHoldsTheFileAndTheJobDescription) {
       "token\t\t", "printProperties\t\t",
       "uploadfile\t" + dataFileName_ + "\tapplication/octet-stream"};
   EXPECT_EQ(form, expected);
-}
-
-TEST_F(UploadTest, ServerAnswerGoesRawIntoTheLog) {
-  ASSERT_TRUE(startServer({}));
-  ASSERT_TRUE(upload(login()));
-  std::string logged = log_.str();
-  size_t marker = logged.find(" uploadFileToQuoradexV2\n");
+  // The server's answer follows the operation's name in the log, raw.
+  size_t marker = log_.str().find(" uploadFileToQuoradexV2\n");
   ASSERT_NE(marker, std::string::npos);
-  nlohmann::json answer = nlohmann::json::parse(logged.substr(marker + 24), nullptr, false);
-  EXPECT_EQ(answer.value("code", ""), "00") << logged;
-  EXPECT_EQ(answer.value("bytes", 0u), data_.size());
+  nlohmann::json answer = nlohmann::json::parse(log_.str().substr(marker + 24), nullptr, false);
+  EXPECT_EQ(answer.value("bytes", 0u), data_.size()) << log_.str();
 }
 
 TEST_F(UploadTest, AnyAnswerCountsAsDone) {
