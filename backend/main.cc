@@ -6,17 +6,24 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 #include <cups/cups.h>
 
 #include "attributes/job_info.h"
+#include "attributes/print_settings.h"
 #include "backend/control_file.h"
 #include "backend/cups_private.h"
 #include "backend/job_log.h"
 #include "backend/run_loop.h"
 #include "backend/safe_file.h"
 #include "backend/spool.h"
+#include "dispatch/job_summary.h"
+#include "dispatch/parser_selection.h"
+#include "dispatch/pjl_wrapper.h"
+#include "submit/submission.h"
 
 namespace {
 
@@ -62,6 +69,8 @@ int main(int argc, char* argv[], char* envp[]) {
   if (!OpenJobLog(log))
     return 1;
   LogArguments(log, argv);
+  const std::string title = argv[3];
+  const std::string optionsText = argv[5];
   OptionsMap options = GetKeyValue(argv[5]);
   if (argc == 7)
     LogPlain(log, std::string("PrintDataFile:") + argv[6]);
@@ -69,9 +78,25 @@ int main(int argc, char* argv[], char* envp[]) {
   SpoolResult spool = SpoolPrintData(log, print_fd, options);
   if (spool.exitStatus >= 0)
     return spool.exitStatus;
+  const std::string dataFileName = spool.jobUuid + spool.extension;
+  const std::string dataPath = DataFilePath(spool.jobUuid, spool.extension);
+  const bool isPdf = spool.extension == ".pdf";
 
   std::string driverModel = ReadDriverModel(log, envp);
   SafeOutFile control;
   OpenControlFile(log, control, spool.jobUuid);
-  return 0;
+
+  std::vector<OptionPair> settings;
+  JobInfo job = SelectParser(log, spool.extension, dataPath, driverModel, title, atoi(argv[4]),
+                             optionsText, settings);
+  if (isPdf) {
+    ApplyPrintSettings(job, settings);
+    CountPdfPages(log, job, dataPath);
+  }
+  WriteJobSummary(log, control, job, dataFileName, title, options, driverModel);
+  Log(log, "tbytes", std::to_string(spool.copiedBytes));
+  if (isPdf)
+    WrapPdfInPjl(log, dataPath, title, job);
+
+  return SubmitJob(log, job, spool.jobUuid, dataFileName);
 }

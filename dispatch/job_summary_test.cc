@@ -1,6 +1,5 @@
 #include "dispatch/job_summary.h"
 
-#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -11,6 +10,10 @@
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/test_pdf.h"
 
 namespace {
 
@@ -31,34 +34,6 @@ std::vector<std::string> Messages(const std::string& log) {
   for (std::string line; std::getline(in, line);)
     messages.push_back(line.substr(20));
   return messages;
-}
-
-// A small but complete PDF: catalog, page tree, `pages` empty pages and a correct xref table.
-std::string MakePdf(int pages) {
-  std::vector<std::string> objects = {"<< /Type /Catalog /Pages 2 0 R >>"};
-  std::string kids;
-  for (int i = 0; i < pages; ++i)
-    kids += std::to_string(3 + i) + " 0 R ";
-  objects.push_back("<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) + " >>");
-  for (int i = 0; i < pages; ++i) {
-    objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] >>");
-  }
-  std::string pdf = "%PDF-1.4\n";
-  std::vector<size_t> offsets;
-  for (size_t i = 0; i < objects.size(); ++i) {
-    offsets.push_back(pdf.size());
-    pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-  }
-  size_t xref = pdf.size();
-  pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-  for (size_t offset : offsets) {
-    char entry[21];
-    snprintf(entry, sizeof entry, "%010zu 00000 n \n", offset);
-    pdf += entry;
-  }
-  pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) +
-         " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
-  return pdf;
 }
 
 class JobSummary : public ::testing::Test {
