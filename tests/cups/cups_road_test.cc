@@ -1,0 +1,446 @@
+// The whole road of a job through the real CUPS scheduler: a queue whose device is
+// virtual-printer:/, jobs submitted with lp, the backend run by cupsd as on a user's machine, and
+// the job arriving at the local print-management server.
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include <cups/ipp.h>
+#include <gtest/gtest.h>
+
+#include "tests/cups/fixtures.h"
+#include "tests/cups/private_cups.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char kTrailer[] = "\x1b%-12345X@PJL EOJ+\n%-12345X";
+constexpr char kColourKey[] = "com.apple.print.PrintSettings.PMColorSpaceModel..n.";
+constexpr char kDuplexKey[] = "com.apple.print.PrintSettings.PMDuplexing..n.";
+
+// What the control file and the server's printProperties must say.
+struct Attributes {
+  std::string documentName;
+  std::string pages;
+  std::string copies;
+  std::string paper;
+  std::string color;
+  std::string duplex;
+  std::string orientation;
+  std::string driver;
+};
+
+std::vector<std::string> ControlLines(const std::string& dataFile, const Attributes& a) {
+  return {"DataFile:" + dataFile,  "DocumentName:" + a.documentName,
+          "AllPage:" + a.pages,    "CopyCount:" + a.copies,
+          "Paper:" + a.paper,      "Color:" + a.color,
+          "Duplexing:" + a.duplex, "PageOrientation:" + a.orientation,
+          "DriverName:" + a.driver};
+}
+
+// `sentName` is the document name as the server must receive it: escaped for a JSON string.
+std::string PrintProperties(const Attributes& a, const std::string& sentName) {
+  return "{\"terminaltype\": \"linux\",\"DocumentName\": \"" + sentName + "\",\"AllPage\": \"" +
+         a.pages + "\",\"CopyCount\": \"" + a.copies + "\",\"Paper\": \"ISO" + a.paper +
+         "\",\"Duplexing\": \"" + a.duplex + "\",\"Color\":\"" + a.color +
+         "\",\"PageOrientation\": \"" + a.orientation + "\",\"DriverName\": \"" + a.driver +
+         "\",\"DocumentLevel\": \"\xE5\x85\xAC\xE5\xBC\x80\"}";
+}
+
+std::string Form(const std::string& dataFile) {
+  return "token\t\t\nprintProperties\t\t\nuploadfile\t" + dataFile + "\tapplication/octet-stream\n";
+}
+
+std::map<std::string, std::string> Credentials(const World& world) {
+  return {{"AuthMode", "1"},       {"ServerIp", "127.0.0.1:" + std::to_string(world.serverPort)},
+          {"UserName", "alice"},   {"PassWord", "not-this-one"},
+          {"PassWord2", "s3cret"}, {"Token", ""}};
+}
+
+// Each job gets its own UUID so its files can be told apart.
+std::string NextUuid() {
+  static int jobs = 0;
+  char uuid[37];
+  std::snprintf(uuid, sizeof(uuid), "5d1c0e4e-6d0b-4a4c-8b7e-%012d", ++jobs);
+  return uuid;
+}
+
+class CupsRoad : public testing::Test {
+ protected:
+  struct Job {
+    int id = -1;
+    std::string uuid;
+    JobOutcome outcome;
+  };
+
+  void SetUp() override {
+    ASSERT_EQ(StartWorld(world_, std::string(VP_SANDBOX) + "/bin/virtual-printer"), "");
+    WriteSettings(Credentials(world_));
+  }
+
+  void TearDown() override {
+    if (HasFailure()) {
+      std::printf("--- job log\n%s", JobLog().c_str());
+      if (lastJob_ > 0)
+        std::printf("--- scheduler, job %d\n%s", lastJob_,
+                    SchedulerLogOf(world_, lastJob_).c_str());
+    }
+    StopWorld(world_);
+  }
+
+  void WriteSettings(const std::map<std::string, std::string>& quoradex) {
+    ASSERT_TRUE(WriteFile(world_.settings, SettingsPlist(quoradex)));
+  }
+
+  void AddPpdQueue(const std::string& name, const std::string& model, bool driverFilter) {
+    ASSERT_EQ(AddQueue(world_, name, MakePpd(model, driverFilter)), "");
+  }
+
+  // Prints the document with lp and waits until the scheduler is done with it.
+  Job Print(const std::string& queue, const std::string& document,
+            std::vector<std::string> lpArguments) {
+    Job job;
+    job.uuid = NextUuid();
+    std::string file = world_.root + "/document-" + job.uuid;
+    WriteFile(file, document);
+    lpArguments.push_back("-o");
+    lpArguments.push_back("job-uuid=urn:uuid:" + job.uuid);
+    std::string error;
+    job.id = SubmitJob(queue, file, lpArguments, error);
+    lastJob_ = job.id;
+    EXPECT_GT(job.id, 0) << error;
+    if (job.id > 0)
+      job.outcome = WaitForJob(queue, job.id);
+    return job;
+  }
+
+  std::string JobLog() const { return ReadFile(world_.logDir + "vlog.txt"); }
+  std::string InLogDir(const std::string& name) const { return ReadFile(world_.logDir + name); }
+
+  // Checks the files a job leaves and what the server holds of it.
+  void ExpectDelivered(const Job& job, const std::string& extension, const std::string& sent,
+                       const Attributes& attributes, const std::string& sentName) {
+    std::string dataFile = job.uuid + extension;
+    EXPECT_EQ(job.outcome.state, IPP_JSTATE_COMPLETED);
+    EXPECT_EQ(InLogDir(dataFile), sent) << "the spooled data file " << dataFile;
+    EXPECT_EQ(Lines(InLogDir(job.uuid + ".ctl")), ControlLines(dataFile, attributes));
+    std::string upload = StoredUpload(world_, dataFile);
+    ASSERT_NE(upload, "") << "the server holds no upload named " << dataFile;
+    EXPECT_EQ(ReadFile(upload + "/" + dataFile), sent) << "uploaded bytes";
+    EXPECT_EQ(ReadFile(upload + "/printProperties"), PrintProperties(attributes, sentName));
+    EXPECT_EQ(ReadFile(upload + "/form"), Form(dataFile));
+    EXPECT_TRUE(Contains(Unstamped(JobLog()), "upload finished"));
+    EXPECT_EQ(Notifications(world_), std::vector<std::string>{}) << "the notifier was told";
+  }
+
+  World world_;
+  int lastJob_ = -1;
+};
+
+// ---- PDF from a driver: data on standard input, attributes from the print dialog's options.
+
+struct PdfCase {
+  const char* name;
+  const char* model;
+  int pages;
+  std::vector<std::string> lpArguments;
+  Attributes expected;  // documentName and driver are filled in from the case
+  const char* title;
+  const char* sentName;
+  const char* header;  // the PJL envelope's head
+  const char* colourLine;
+  std::vector<std::string> extraLogLines;
+};
+
+const std::vector<PdfCase> kPdfCases = {
+    {"HpTwoCopiesGrayLongEdge",
+     "HP Color LaserJet Pro M479 PS",
+     2,
+     {"-n", "2", "-o", "PageSize=A4", "-o", std::string(kColourKey) + "=1", "-o",
+      std::string(kDuplexKey) + "=2"},
+     {"", "2", "2", "A4", "Grayscale", "TwoSided", "Portrait", ""},
+     "Q3 \"Final\" Report's \\ draft",
+     "Q3 \\\"Final\\\" Report's \\\\ draft",
+     "\x1b%-12345X@PJL JOB NAME=Q3 \"Final\" Report's \\ draft\n@PJL SET QTY=2\n"
+     "@PJL SET BINDING=LONGEDGE\n@PJL SET DUPLEX=ON\n@PJL ENTER LANGUAGE=PDF\n",
+     "driver contain Color",
+     {}},
+    {"KonicaMinoltaColourShortEdgeLegal",
+     "KONICA MINOLTA bizhub C368 PS",
+     3,
+     {"-o", "PageSize=Legal", "-o", std::string(kColourKey) + "=2", "-o",
+      std::string(kDuplexKey) + "=3", "-o", "NupOrient=Landscape"},
+     {"", "3", "1", "Le", "Color", "TwoSided", "Landscape", ""},
+     "Minutes",
+     "Minutes",
+     "\x1b%-12345X@PJL JOB NAME=Minutes\n@PJL SET QTY=1\n@PJL SET BINDING=SHORTEDGE\n"
+     "@PJL SET DUPLEX=ON\n@PJL ENTER LANGUAGE=PDF\n",
+     "driver contain Grayscale",
+     {"Paper-original::Legal"}},
+    {"VirtualPrinterColourFromModelLetter",
+     "Virtual Printer Color",
+     1,
+     {"-n", "3", "-o", "PageSize=Letter"},
+     {"", "1", "3", "Letter", "Color", "OneSided", "Portrait", ""},
+     "Letter to Zo\xC3\xAB",
+     "Letter to Zo\xC3\xAB",
+     "\x1b%-12345X@PJL JOB NAME=Letter to Zo\xC3\xAB\n@PJL SET QTY=3\n@PJL SET DUPLEX=OFF\n"
+     "@PJL ENTER LANGUAGE=PDF\n",
+     "driver contain Color",
+     {}},
+    {"GenericGrayscaleDefaults",
+     "Generic PDF Printer",
+     2,
+     {},
+     {"", "2", "1", "A4", "Grayscale", "OneSided", "Portrait", ""},
+     "",
+     "",
+     "\x1b%-12345X@PJL JOB NAME=\n@PJL SET QTY=1\n@PJL SET DUPLEX=OFF\n"
+     "@PJL ENTER LANGUAGE=PDF\n",
+     "driver contain Grayscale",
+     {}},
+};
+
+void PrintTo(const PdfCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class PdfFromDriver : public CupsRoad, public testing::WithParamInterface<PdfCase> {};
+
+TEST_P(PdfFromDriver, ArrivesWrappedWithTheDialogsAttributes) {
+  const PdfCase& c = GetParam();
+  AddPpdQueue("driver", c.model, true);
+  std::string pdf = MakePdf(c.pages);
+  std::vector<std::string> lpArguments = c.lpArguments;
+  lpArguments.insert(lpArguments.end(), {"-t", c.title});
+  Job job = Print("driver", pdf, lpArguments);
+
+  Attributes expected = c.expected;
+  expected.documentName = c.title;
+  expected.driver = c.model;
+  ExpectDelivered(job, ".pdf", c.header + pdf + kTrailer, expected, c.sentName);
+  std::vector<std::string> log = Unstamped(JobLog());
+  std::vector<std::string> lines = {std::string("model:") + c.model, "using pdf driver parser",
+                                    c.colourLine, "parser pagecount:" + std::to_string(c.pages)};
+  lines.insert(lines.end(), c.extraLogLines.begin(), c.extraLogLines.end());
+  for (const std::string& line : lines)
+    EXPECT_TRUE(Contains(log, line)) << line;
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, PdfFromDriver, testing::ValuesIn(kPdfCases),
+                         [](const testing::TestParamInfo<PdfCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+// ---- PostScript from each driver family: data on standard input, read by the family's parser.
+
+struct PostScriptCase {
+  const char* name;
+  const char* model;
+  std::string document;
+  Attributes expected;  // documentName and driver are filled in from the case
+  std::vector<std::string> logLines;
+};
+
+// Page content of about that many bytes: enough to cross many blocks of every copy on the way.
+std::string Drawing(size_t bytes) {
+  std::string drawing;
+  for (int i = 0; drawing.size() < bytes; ++i)
+    drawing +=
+        std::to_string(i % 500) + " 0 moveto 0 " + std::to_string(i % 700) + " lineto stroke\n";
+  return drawing;
+}
+
+const std::vector<PostScriptCase> kPostScriptCases = {
+    {"KonicaMinolta",
+     "KONICA MINOLTA bizhub C368 PS",
+     "%!PS-Adobe-3.0\n%%Pages: (atend)\n%RBINumCopies: 2\n%%BeginFeature: *SelectColor Color\n"
+     "%%EndFeature\n%%BeginFeature: *KMDuplex Double\n%%EndFeature\n"
+     "%%BeginFeature: *Duplex None\n%%EndFeature\nshowpage\nshowpage\nshowpage\n%%Pages: 3\n"
+     "%%EOF\n",
+     {"", "3", "2", "A4", "Color", "TwoSided", "Portrait", ""},
+     {"using KM driver parser"}},
+    {"Hp",
+     "HP LaserJet Enterprise M607 PS",
+     "\x1b%-12345X@PJL JOB\n@PJL SET GRAYSCALE=OFF\n@PJL ENTER LANGUAGE=POSTSCRIPT\n"
+     "%!PS-Adobe-3.0\n%%Pages: 2\n%RBINumCopies: 1\n%%BeginFeature: *Duplex DuplexTumble\n"
+     "%%EndFeature\nshowpage\nshowpage\n%%EOF\n\x1b%-12345X@PJL EOJ\n\x1b%-12345X",
+     {"", "2", "1", "A4", "Color", "TwoSided", "Portrait", ""},
+     {"using HP driver parser"}},
+    {"VirtualPrinter",
+     "Virtual Printer",
+     "%!PS-Adobe-3.0\n%%Pages: 4\n%RBINumCopies: 3\n%%BeginFeature: *ColorModel CMYK\n"
+     "%%EndFeature\n%%BeginFeature: *Duplex None\n%%EndFeature\nshowpage\n%%EOF\n",
+     {"", "4", "3", "A4", "Grayscale", "OneSided", "Portrait", ""},
+     {"using Virtual Printer driver parser", "driver contain Grayscale"}},
+    {"GenericLarge",
+     "Generic PostScript Printer",
+     "%!PS-Adobe-3.0\n%%Pages: 5\n%%BeginFeature: *ColorModel CMYK\n%%EndFeature\n"
+     "%%BeginFeature: *Duplex DuplexNoTumble\n%%EndFeature\n" +
+         Drawing(300 * 1024) + "showpage\n%%EOF\n",
+     {"", "5", "", "A4", "Color", "TwoSided", "Portrait", ""},
+     {"using other parser", "color_temp-QX:CMYK", "duplex_temp-QX:DuplexNoTumble",
+      "duplex_temp-HP:DuplexNoTumble"}},
+};
+
+void PrintTo(const PostScriptCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class PostScriptFromDriver : public CupsRoad, public testing::WithParamInterface<PostScriptCase> {};
+
+TEST_P(PostScriptFromDriver, ArrivesUnchangedWithTheParsersAttributes) {
+  const PostScriptCase& c = GetParam();
+  AddPpdQueue("driver", c.model, true);
+  Job job = Print("driver", c.document, {"-t", "Spring catalogue", "-n", "4"});
+
+  Attributes expected = c.expected;
+  expected.documentName = "Spring catalogue";
+  expected.driver = c.model;
+  ExpectDelivered(job, ".ps", c.document, expected, "Spring catalogue");
+  std::vector<std::string> log = Unstamped(JobLog());
+  EXPECT_TRUE(Contains(log, std::string("model:") + c.model));
+  for (const std::string& line : c.logLines)
+    EXPECT_TRUE(Contains(log, line)) << line;
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, PostScriptFromDriver, testing::ValuesIn(kPostScriptCases),
+                         [](const testing::TestParamInfo<PostScriptCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+// ---- Raw queue: the spooled file is handed over as argument 6 and never examined, so it goes out
+// as PJL, unchanged, read by the generic parser; there is no PPD, so the model is "unknown".
+
+TEST_F(CupsRoad, RawQueueForwardsThePrintFileUnchanged) {
+  ASSERT_EQ(AddQueue(world_, "raw", ""), "");
+  struct Document {
+    std::string bytes;
+    Attributes expected;
+  };
+  const std::vector<Document> documents = {
+      {MakePdf(2), {"Raw doc", "", "", "A4", "", "", "Portrait", "unknown"}},
+      {"%!PS-Adobe-3.0\n%%Pages: 2\n%RBINumCopies: 2\n%%BeginFeature: *SelectColor Color\n"
+       "%%EndFeature\n%%BeginFeature: *KMDuplex Single\n%%EndFeature\nshowpage\n%%EOF\n",
+       {"Raw doc", "2", "2", "A3", "Color", "OneSided", "Portrait", "unknown"}},
+  };
+  std::vector<std::string> pageSizes = {"A4", "A3"};
+  for (size_t i = 0; i < documents.size(); ++i) {
+    SCOPED_TRACE("document " + std::to_string(i));
+    const Document& document = documents[i];
+    Job job = Print("raw", document.bytes, {"-t", "Raw doc", "-o", "PageSize=" + pageSizes[i]});
+    ExpectDelivered(job, ".pjl", document.bytes, document.expected, "Raw doc");
+    std::vector<std::string> log = Unstamped(JobLog());
+    EXPECT_TRUE(Contains(log, "using other parser"));
+    EXPECT_TRUE(Contains(log, "tbytes:" + std::to_string(document.bytes.size())));
+    for (const std::string& line : log)
+      EXPECT_NE(line.rfind("model:", 0), 0u) << "a raw queue has no model: " << line;
+    EXPECT_FALSE(fs::exists(world_.logDir + job.uuid + ".pdf"));
+  }
+}
+
+// ---- The server cannot take the job: the notifier is told, and the scheduler holds the job for
+// authentication or stops the queue.
+
+struct FailureCase {
+  const char* name;
+  std::map<std::string, std::string> (*settings)(const World&);
+  const char* logLine;
+  bool heldForAuthentication;  // else the queue is stopped
+};
+
+const std::vector<FailureCase> kFailureCases = {
+    {"RefusedLogin",
+     [](const World& world) {
+       auto settings = Credentials(world);
+       settings["PassWord2"] = "wrong";
+       return settings;
+     },
+     "login failed begin notify need auth", true},
+    {"MissingCredentials",
+     [](const World& world) {
+       auto settings = Credentials(world);
+       settings["UserName"] = "";
+       return settings;
+     },
+     "username or password or serverip is empty!", false},
+    {"ServerDown",
+     [](const World& world) {
+       auto settings = Credentials(world);
+       settings["ServerIp"] = "127.0.0.1:" + std::to_string(UnusedPort());
+       return settings;
+     },
+     "login failed", false},
+};
+
+void PrintTo(const FailureCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class ServerCannotTakeTheJob : public CupsRoad, public testing::WithParamInterface<FailureCase> {};
+
+TEST_P(ServerCannotTakeTheJob, TellsTheNotifierAndTheScheduler) {
+  const FailureCase& c = GetParam();
+  WriteSettings(c.settings(world_));
+  AddPpdQueue("driver", "HP LaserJet Enterprise M607 PS", true);
+  Job job = Print("driver", MakePdf(1), {"-t", "Payslip"});
+
+  if (c.heldForAuthentication) {
+    EXPECT_EQ(job.outcome.state, IPP_JSTATE_HELD);
+    EXPECT_TRUE(HasReason(job.outcome, "cups-held-for-authentication"));
+    EXPECT_FALSE(job.outcome.queueStopped);
+  } else {
+    EXPECT_EQ(job.outcome.state, IPP_JSTATE_PENDING);
+    EXPECT_TRUE(job.outcome.queueStopped);
+  }
+  EXPECT_TRUE(Contains(Unstamped(JobLog()), c.logLine)) << c.logLine;
+  std::vector<std::string> notes = Notifications(world_);
+  ASSERT_EQ(notes.size(), 1u) << "one notifier message per failed job";
+  nlohmann::json note = nlohmann::json::parse(notes[0], nullptr, false);
+  EXPECT_EQ(note, nlohmann::json({{"messageId", "UploadJob"}, {"content", job.uuid}}));
+  EXPECT_FALSE(fs::exists(world_.store + "/notifications-refused.log"));
+  EXPECT_EQ(StoredUpload(world_, job.uuid + ".pdf"), "");
+  // The job's files stay for the user to look at.
+  EXPECT_EQ(Lines(InLogDir(job.uuid + ".ctl")).size(), 9u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Roads, ServerCannotTakeTheJob, testing::ValuesIn(kFailureCases),
+                         [](const testing::TestParamInfo<FailureCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+}  // namespace
+
+// ---- Installation: cmake --install puts the backend where CUPS looks for it, in the form CUPS
+// runs as root, and the scheduler's device listing then offers it.
+
+TEST_F(CupsRoad, InstalledBackendIsListedByTheScheduler) {
+  if (!fs::exists(world_.serverBin + "/daemon/cups-deviced"))
+    GTEST_SKIP() << "lpinfo needs cups-deviced, from the full cups package (scripts/setup.sh)";
+  CommandResult serverBin = RunCommand({"cups-config", "--serverbin"});
+  ASSERT_EQ(serverBin.status, 0) << serverBin.output;
+  std::string destdir = world_.root + "/destdir";
+  setenv("DESTDIR", destdir.c_str(), 1);
+  CommandResult install = RunCommand({VP_CMAKE, "--install", VP_BINARY_DIR});
+  unsetenv("DESTDIR");
+  ASSERT_EQ(install.status, 0) << install.output;
+
+  std::string installed = destdir + Lines(serverBin.output)[0] + "/backend/virtual-printer";
+  struct stat info {};
+  ASSERT_EQ(stat(installed.c_str(), &info), 0) << "nothing installed as " << installed;
+  EXPECT_EQ(info.st_mode & 07777, 0700u);
+  EXPECT_EQ(info.st_uid, 0u);
+  std::string backend = world_.serverBin + "/backend/virtual-printer";
+  ASSERT_TRUE(fs::copy_file(installed, backend, fs::copy_options::overwrite_existing));
+
+  CommandResult listing = RunCommand({"lpinfo", "-v"});
+  EXPECT_EQ(listing.status, 0);
+  EXPECT_TRUE(Contains(Lines(listing.output), "file virtual-printer:/")) << listing.output;
+}
