@@ -13,7 +13,7 @@ set -eu
 
 queue=virtual-printer
 user=demo
-password=demo-secret
+password="demo-secret"
 title="Quarterly report"
 colour_key=com.apple.print.PrintSettings.PMColorSpaceModel..n.
 duplex_key=com.apple.print.PrintSettings.PMDuplexing..n.
@@ -158,6 +158,7 @@ install_scheduler() {
   cp "$build/sandbox/bin/virtual-printer" "$cups/bin/backend/virtual-printer"
   chmod 0700 "$cups/bin/backend/virtual-printer"
   # The driver's filter hands the document on unchanged: the backend reads it on standard input.
+  # shellcheck disable=SC2016 # the $6 is the filter's own argument
   printf '#!/bin/sh\nexec cat ${6:+"$6"}\n' >"$cups/bin/filter/passthru"
   chmod 0755 "$cups/bin/filter/passthru"
   # ServerBin/filter is first on the backend's PATH: the plutil stand-in goes there.
@@ -173,11 +174,16 @@ start_print_server() {
   port=$(sed -n 's/^listening port=\([0-9]*\).*/\1/p' "$demo/print-server.out")
 }
 
+# lpstat -r exits 0 even when the scheduler is down: its words tell.
+# shellcheck disable=SC2317 # called through wait_for
+scheduler_running() {
+  lpstat -r 2>/dev/null | grep -q "scheduler is running"
+}
+
 start_scheduler() {
   cupsd -f -c "$cups/cupsd.conf" -s "$cups/cups-files.conf" >"$cups/log/cupsd.out" 2>&1 &
   cupsd_pid=$!
   export CUPS_SERVER="$cups/sock"
-  scheduler_running() { lpstat -r 2>/dev/null | grep -q "scheduler is running"; }
   wait_for 100 scheduler_running || fail "cupsd did not start: $(cat "$cups/log/error_log")"
   lpadmin -p "$queue" -E -v virtual-printer:/ -P "$demo/$queue.ppd" >"$demo/lpadmin.out" 2>&1 ||
     fail "lpadmin: $(cat "$demo/lpadmin.out")"
@@ -206,6 +212,11 @@ wait_for_job() {
   done
 }
 
+# The first path a glob matched, or nothing.
+first() {
+  [ -e "$1" ] && echo "$1"
+}
+
 property() {
   sed -n "s/.*\"$1\": *\"\([^\"]*\)\".*/\1/p" "$2"
 }
@@ -215,7 +226,7 @@ show_results() {
   echo "== The scheduler"
   echo "   $submitted"
   echo "   job $queue-$job_id: $state"
-  upload=$(ls -d "$demo/server"/job-* 2>/dev/null | head -n 1 || true)
+  upload=$(first "$demo/server"/job-* || true)
   echo
   if [ -n "$upload" ]; then
     props="$upload/printProperties"
@@ -240,7 +251,7 @@ show_results() {
   else
     echo "== The notifier was not needed (no message)"
   fi
-  control=$(ls "$logdir"/*.ctl 2>/dev/null | head -n 1 || true)
+  control=$(first "$logdir"/*.ctl || true)
   echo
   echo "== The control file ${control:-(none)}"
   [ -z "$control" ] || sed 's/^/   /' "$control"
@@ -269,7 +280,7 @@ inside() {
   echo "Printing: lp -d $queue -t \"$title\" -n 2 -o PageSize=A4 -o $colour_key=2 -o $duplex_key=2 sample.pdf"
   submitted=$(lp -d "$queue" -t "$title" -n 2 -o PageSize=A4 -o "$colour_key=2" \
     -o "$duplex_key=2" "$demo/sample.pdf")
-  job_id=${submitted#request id is $queue-}
+  job_id=${submitted#request id is "$queue"-}
   job_id=${job_id%% *}
   wait_for_job
   show_results
