@@ -7,7 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "submit/print_server_process.h"
+#include "tests/support/print_server_process.h"
 
 namespace {
 

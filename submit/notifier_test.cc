@@ -6,8 +6,8 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "submit/print_server_process.h"
 #include "submit/sha256.h"
+#include "tests/support/print_server_process.h"
 
 namespace {
 

@@ -10,7 +10,8 @@
 #include <sstream>
 
 #include "backend/paths.h"
-#include "submit/print_server_process.h"
+#include "tests/support/client_settings.h"
+#include "tests/support/print_server_process.h"
 
 namespace fs = std::filesystem;
 
@@ -25,28 +26,6 @@ struct Settings {
   std::string userName = "alice";
   std::string password = "s3cret &+#";
 };
-
-std::string xmlText(const std::string& text) {
-  std::string escaped;
-  for (char c : text) {
-    escaped += c == '&' ? "&amp;" : c == '<' ? "&lt;" : std::string(1, c);
-  }
-  return escaped;
-}
-
-// The client's settings as an XML property list; plutil (the stand-in) lists it for the reader.
-std::string settingsPlist(const Settings& settings) {
-  auto entry = [](const std::string& key, const std::string& value) {
-    return "<key>" + key + "</key><string>" + xmlText(value) + "</string>\n";
-  };
-  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-         "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
-         "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-         "<plist version=\"1.0\">\n<dict>\n<key>quoradex</key>\n<dict>\n" +
-         entry("PassWord", "not-this-one") + entry("PassWord2", settings.password) +
-         entry("ServerIp", settings.serverIp) + entry("UserName", settings.userName) +
-         "</dict>\n</dict>\n</plist>\n";
-}
 
 // Each line must appear as a stamped message, in this order.
 void expectLinesInOrder(const std::string& log, const std::vector<std::string>& lines) {
@@ -98,7 +77,9 @@ class SubmitJobTest : public ::testing::Test {
     if (settings.serverIp == kServer) {
       settings.serverIp = server_.address();
     }
-    EXPECT_TRUE(WriteWholeFile(paths::kSettingsFile, settingsPlist(settings)));
+    EXPECT_TRUE(WriteWholeFile(
+        paths::kSettingsFile,
+        ClientSettingsPlist(settings.serverIp, settings.userName, settings.password)));
     return SubmitJob(log_, job(), uuid, dataFileName_);
   }
 
@@ -204,7 +185,9 @@ TEST_F(SubmitJobTest, EveryWayALoginOrUploadEnds) {
     if (!o.dataFile) {
       fs::remove(dataPath());
     }
-    ASSERT_TRUE(WriteWholeFile(paths::kSettingsFile, settingsPlist(settings)));
+    ASSERT_TRUE(WriteWholeFile(
+        paths::kSettingsFile,
+        ClientSettingsPlist(settings.serverIp, settings.userName, settings.password)));
     std::ostringstream log;
     auto begin = std::chrono::steady_clock::now();
     EXPECT_EQ(SubmitJob(log, job(), kUuid, dataFileName_), o.status);
@@ -242,7 +225,9 @@ TEST_F(SubmitJobTest, MissingNotifierIsNotedOnlyOnTheExceptionPath) {
     ASSERT_TRUE(server.start({"--mode", c.mode}));
     Settings settings;
     settings.serverIp = server.address();
-    ASSERT_TRUE(WriteWholeFile(paths::kSettingsFile, settingsPlist(settings)));
+    ASSERT_TRUE(WriteWholeFile(
+        paths::kSettingsFile,
+        ClientSettingsPlist(settings.serverIp, settings.userName, settings.password)));
     std::ostringstream log;
     auto begin = std::chrono::steady_clock::now();
     EXPECT_EQ(SubmitJob(log, job(), kUuid, dataFileName_), c.status) << c.mode;

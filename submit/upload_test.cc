@@ -10,7 +10,7 @@
 
 #include "backend/paths.h"
 #include "submit/login.h"
-#include "submit/print_server_process.h"
+#include "tests/support/print_server_process.h"
 
 namespace fs = std::filesystem;
 

@@ -1,4 +1,4 @@
-#include "submit/print_server_process.h"
+#include "tests/support/print_server_process.h"
 
 #include <fcntl.h>
 #include <netinet/in.h>
