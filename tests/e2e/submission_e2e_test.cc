@@ -1,0 +1,90 @@
+// The backend program against the local print-management server and notifier over loopback: the
+// job travels from standard input to the server, and the exit status tells the scheduler how.
+
+#include <filesystem>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "tests/e2e/backend_runner.h"
+#include "tests/support/client_settings.h"
+#include "tests/support/print_server_process.h"
+#include "tests/support/test_pdf.h"
+
+namespace {
+
+constexpr char kUuid[] = "0b7e4c2a-9d13-4f6e-8a51-2c3d4e5f6a7b";
+const std::string kPostScript = "%!PS-Adobe-3.0\n%%Pages: 2\n%RBINumCopies: 3\nshowpage\n";
+
+struct Case {
+  std::string name;
+  std::string mode;      // the server's behaviour
+  std::string userName;  // in the client settings
+  std::string data;      // on standard input
+  int status;            // the backend's exit status
+  size_t uploads;        // jobs the server holds afterwards
+  size_t notifications;  // accepted notifier messages
+};
+
+class Submission : public testing::TestWithParam<Case> {
+ protected:
+  void SetUp() override { ResetSandbox(); }
+};
+
+TEST_P(Submission, ExitStatusUploadAndNotifierMessage) {
+  const Case& c = GetParam();
+  PrintServerProcess server;
+  ASSERT_TRUE(server.start({"--user", "alice:pa ss&#+", "--mode", c.mode, "--notifier"}));
+  WriteFile(SandboxDir() + "/private/var/spool/VirtualFile",
+            ClientSettingsPlist(server.address(), c.userName, "pa ss&#+"));
+
+  BackendCall call;
+  call.args = {"11", "alice", "Minutes \"draft\"", "1",
+               std::string("job-uuid=urn:uuid:") + kUuid + " PageSize=Letter"};
+  call.env = CupsEnvironment("HP LaserJet", VP_BINARY_DIR "/tools/plutil:/usr/bin:/bin");
+  call.stdinData = c.data;
+  BackendRun run = RunBackend(call);
+  EXPECT_EQ(run.status, c.status) << run.out;
+
+  std::vector<std::string> jobs = StoredJobs(server.store());
+  ASSERT_EQ(jobs.size(), c.uploads);
+  std::vector<std::string> messages = ReadLines(server.store() + "/notifications.log");
+  ASSERT_EQ(messages.size(), c.notifications);
+  if (c.notifications > 0) {
+    EXPECT_EQ(messages[0],
+              std::string("{\"content\":\"") + kUuid + "\",\"messageId\":\"UploadJob\"}");
+  }
+  if (c.uploads == 0)
+    return;
+
+  bool pdf = c.data.rfind("%PDF-", 0) == 0;
+  std::string dataFile = std::string(kUuid) + (pdf ? ".pdf" : ".ps");
+  std::string spooled = ReadFile(LogDir() + dataFile);
+  EXPECT_EQ(ReadFile(jobs[0] + "/" + dataFile), spooled);
+  if (pdf) {
+    EXPECT_EQ(spooled,
+              "\x1b%-12345X@PJL JOB NAME=Minutes \"draft\"\n@PJL SET QTY=1\n"
+              "@PJL SET DUPLEX=OFF\n@PJL ENTER LANGUAGE=PDF\n" +
+                  c.data + "\x1b%-12345X@PJL EOJ+\n%-12345X");
+  } else {
+    EXPECT_EQ(spooled, c.data);
+  }
+  nlohmann::json properties = nlohmann::json::parse(ReadFile(jobs[0] + "/printProperties"));
+  EXPECT_EQ(properties["DocumentName"], "Minutes \"draft\"");
+  EXPECT_EQ(properties["AllPage"], pdf ? "4" : "2");
+  EXPECT_EQ(properties["CopyCount"], pdf ? "1" : "3");
+  EXPECT_EQ(properties["Paper"], "ISOLetter");
+  EXPECT_EQ(properties["DriverName"], "HP LaserJet");
+  EXPECT_EQ(properties["DocumentLevel"], "\xE5\x85\xAC\xE5\xBC\x80");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Roads, Submission,
+    testing::Values(Case{"PostScriptUploaded", "ok", "alice", kPostScript, 0, 1, 0},
+                    Case{"PdfUploadedWrapped", "ok", "alice", MakePdf(4), 0, 1, 0},
+                    Case{"LoginRefused", "refuse", "alice", kPostScript, 2, 0, 1},
+                    Case{"EmptyUserName", "ok", "", kPostScript, 4, 0, 1},
+                    Case{"HtmlPageWithBarcode", "html-barcode", "alice", kPostScript, 4, 0, 1}),
+    [](const testing::TestParamInfo<Case>& info) { return info.param.name; });
+
+}  // namespace
