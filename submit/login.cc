@@ -22,6 +22,26 @@ bool isUnreserved(unsigned char c) {
 
 }  // namespace
 
+std::string maskTokens(const std::string& answer) {
+  const std::string key = "\"token\"";
+  std::string masked = answer;
+  for (size_t at = masked.find(key); at != std::string::npos; at = masked.find(key, at + 1)) {
+    size_t value = masked.find_first_not_of(" \t\r\n", at + key.size());
+    if (value == std::string::npos || masked[value] != ':')
+      continue;
+    value = masked.find_first_not_of(" \t\r\n", value + 1);
+    if (value == std::string::npos || masked[value] != '"')
+      continue;
+    size_t end = value + 1;
+    while (end < masked.size() && masked[end] != '"')
+      end += masked[end] == '\\' ? 2 : 1;
+    if (end >= masked.size())
+      continue;
+    masked.replace(value + 1, end - value - 1, "***");
+  }
+  return masked;
+}
+
 std::string percentEncode(const std::string& text) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string encoded;
@@ -85,7 +105,8 @@ std::string authByUserName(std::ostream& log, const std::string& serverIp,
   Log(log, "url:\n" + loginAddress(serverIp, encodedUser, "***"));
   if (code == CURLE_OK) {
     std::cout << "Request successful. Response:\n" << response << std::endl;
-    Log(log, "Request successful. Response:\n" + response);
+    // The session token lets its holder print as the user: it stays out of the log too.
+    Log(log, "Request successful. Response:\n" + maskTokens(response));
     return response;
   }
   std::cerr << "Request failed. Error code: " << code << std::endl;

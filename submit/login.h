@@ -19,6 +19,9 @@ size_t WriteCallback(void* contents, size_t size, size_t count, void* target);
 // as %XX.
 std::string percentEncode(const std::string& text);
 
+// The login answer with the value of every "token" member replaced by ***, for the job log.
+std::string maskTokens(const std::string& answer);
+
 // The login address for the given server and credentials (used as given).
 std::string loginAddress(const std::string& serverIp, const std::string& userName,
                          const std::string& password);

@@ -31,6 +31,22 @@ TEST(PercentEncodeTest, KeepsUnreservedAndEncodesTheRest) {
   }
 }
 
+TEST(MaskTokensTest, HidesEveryTokenValueAndNothingElse) {
+  struct Case {
+    std::string answer, masked;
+  } cases[] = {
+      {R"({"code":"01","token":"abc"})", R"({"code":"01","token":"***"})"},
+      {R"({"token" : "a\"b\\", "x":"token"})", R"({"token" : "***", "x":"token"})"},
+      {R"([{"token":"1"},{"token":"2"}])", R"([{"token":"***"},{"token":"***"}])"},
+      {R"({"code":"02"})", R"({"code":"02"})"},
+      {R"({"token":12})", R"({"token":12})"},
+      {R"({"token":"unterminated)", R"({"token":"unterminated)"},
+      {"<html>token</html>", "<html>token</html>"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(maskTokens(c.answer), c.masked) << c.answer;
+}
+
 TEST(LoginAddressTest, BaseAddressFollowsTheServerSetting) {
   struct Case {
     std::string server;
@@ -70,7 +86,9 @@ TEST_F(LoginTest, CredentialsReachTheServerIntactButNotTheLog) {
   std::string url =
       " url:\nhttp://" + server_.address() + kLoginPath + "alice%20m&pwd=***&mac=00\n";
   EXPECT_NE(log_.str().find(url), std::string::npos) << log_.str();
-  EXPECT_NE(log_.str().find(" Request successful. Response:\n" + answer + "\n"), std::string::npos);
+  EXPECT_NE(log_.str().find(" Request successful. Response:\n" + maskTokens(answer) + "\n"),
+            std::string::npos);
+  EXPECT_EQ(log_.str().find(reply["token"].get<std::string>()), std::string::npos);
   EXPECT_EQ(log_.str().find("p%26w"), std::string::npos);
 }
 
