@@ -77,9 +77,11 @@ class SubmitJobTest : public ::testing::Test {
     if (settings.serverIp == kServer) {
       settings.serverIp = server_.address();
     }
-    EXPECT_TRUE(WriteWholeFile(
-        paths::kSettingsFile,
-        ClientSettingsPlist(settings.serverIp, settings.userName, settings.password)));
+    EXPECT_TRUE(WriteWholeFile(paths::kSettingsFile,
+                               ClientSettingsPlist({{"PassWord", "not-this-one"},
+                                                    {"PassWord2", settings.password},
+                                                    {"ServerIp", settings.serverIp},
+                                                    {"UserName", settings.userName}})));
     return SubmitJob(log_, job(), uuid, dataFileName_);
   }
 
@@ -185,9 +187,11 @@ TEST_F(SubmitJobTest, EveryWayALoginOrUploadEnds) {
     if (!o.dataFile) {
       fs::remove(dataPath());
     }
-    ASSERT_TRUE(WriteWholeFile(
-        paths::kSettingsFile,
-        ClientSettingsPlist(settings.serverIp, settings.userName, settings.password)));
+    ASSERT_TRUE(WriteWholeFile(paths::kSettingsFile,
+                               ClientSettingsPlist({{"PassWord", "not-this-one"},
+                                                    {"PassWord2", settings.password},
+                                                    {"ServerIp", settings.serverIp},
+                                                    {"UserName", settings.userName}})));
     std::ostringstream log;
     auto begin = std::chrono::steady_clock::now();
     EXPECT_EQ(SubmitJob(log, job(), kUuid, dataFileName_), o.status);
@@ -225,9 +229,11 @@ TEST_F(SubmitJobTest, MissingNotifierIsNotedOnlyOnTheExceptionPath) {
     ASSERT_TRUE(server.start({"--mode", c.mode}));
     Settings settings;
     settings.serverIp = server.address();
-    ASSERT_TRUE(WriteWholeFile(
-        paths::kSettingsFile,
-        ClientSettingsPlist(settings.serverIp, settings.userName, settings.password)));
+    ASSERT_TRUE(WriteWholeFile(paths::kSettingsFile,
+                               ClientSettingsPlist({{"PassWord", "not-this-one"},
+                                                    {"PassWord2", settings.password},
+                                                    {"ServerIp", settings.serverIp},
+                                                    {"UserName", settings.userName}})));
     std::ostringstream log;
     auto begin = std::chrono::steady_clock::now();
     EXPECT_EQ(SubmitJob(log, job(), kUuid, dataFileName_), c.status) << c.mode;

@@ -16,6 +16,8 @@
 
 #include "tests/cups/fixtures.h"
 #include "tests/cups/private_cups.h"
+#include "tests/support/client_settings.h"
+#include "tests/support/test_pdf.h"
 
 namespace fs = std::filesystem;
 
@@ -96,7 +98,7 @@ class CupsRoad : public testing::Test {
   }
 
   void WriteSettings(const std::map<std::string, std::string>& quoradex) {
-    ASSERT_TRUE(WriteFile(world_.settings, SettingsPlist(quoradex)));
+    ASSERT_TRUE(WriteFile(world_.settings, ClientSettingsPlist(quoradex)));
   }
 
   void AddPpdQueue(const std::string& name, const std::string& model, bool driverFilter) {

@@ -36,7 +36,10 @@ TEST_P(Submission, ExitStatusUploadAndNotifierMessage) {
   PrintServerProcess server;
   ASSERT_TRUE(server.start({"--user", "alice:pa ss&#+", "--mode", c.mode, "--notifier"}));
   WriteFile(SandboxDir() + "/private/var/spool/VirtualFile",
-            ClientSettingsPlist(server.address(), c.userName, "pa ss&#+"));
+            ClientSettingsPlist({{"PassWord", "not-this-one"},
+                                 {"PassWord2", "pa ss&#+"},
+                                 {"ServerIp", server.address()},
+                                 {"UserName", c.userName}}));
 
   BackendCall call;
   call.args = {"11", "alice", "Minutes \"draft\"", "1",

@@ -9,18 +9,16 @@ std::string XmlText(const std::string& text) {
   return escaped;
 }
 
-std::string Entry(const std::string& key, const std::string& value) {
-  return "<key>" + key + "</key><string>" + XmlText(value) + "</string>\n";
-}
-
 }  // namespace
 
-std::string ClientSettingsPlist(const std::string& serverIp, const std::string& userName,
-                                const std::string& password) {
+std::string ClientSettingsPlist(const std::map<std::string, std::string>& quoradex) {
+  std::string entries;
+  for (const auto& [key, value] : quoradex) {
+    entries += "\t\t<key>" + XmlText(key) + "</key>\n\t\t<string>" + XmlText(value) + "</string>\n";
+  }
   return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
          "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
          "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-         "<plist version=\"1.0\">\n<dict>\n<key>quoradex</key>\n<dict>\n" +
-         Entry("PassWord", "not-this-one") + Entry("PassWord2", password) +
-         Entry("ServerIp", serverIp) + Entry("UserName", userName) + "</dict>\n</dict>\n</plist>\n";
+         "<plist version=\"1.0\">\n<dict>\n\t<key>quoradex</key>\n\t<dict>\n" +
+         entries + "\t</dict>\n</dict>\n</plist>\n";
 }

@@ -1,8 +1,8 @@
 #pragma once
 
+#include <map>
 #include <string>
 
-// The client application's settings as an XML property list with a "quoradex" dictionary holding
-// the server address and the credentials (and a "PassWord" the backend must not use).
-std::string ClientSettingsPlist(const std::string& serverIp, const std::string& userName,
-                                const std::string& password);
+// The client application's settings as an XML property list whose dictionary "quoradex" holds
+// these entries (for example ServerIp, UserName, PassWord2), all strings.
+std::string ClientSettingsPlist(const std::map<std::string, std::string>& quoradex);

@@ -2,6 +2,6 @@
 
 #include <string>
 
-// A small but complete PDF of `pages` empty A4 pages (catalog, page tree, correct xref table),
-// that pdfinfo and any other reader accept.
+// A valid PDF of `pages` A4 pages, each saying "Page N" (xref offsets exact, so pdfinfo and any
+// other reader count the pages).
 std::string MakePdf(int pages);
