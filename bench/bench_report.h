@@ -1,0 +1,50 @@
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+// What the benchmarks measured, by benchmark name: one time per repetition (seconds per
+// iteration), the bytes one iteration moves, the peak resident memory of a child process.
+struct Measure {
+  std::vector<double> seconds;
+  double bytes = 0;
+  double maxRssKb = 0;
+  std::string error;
+};
+using Measures = std::map<std::string, Measure>;
+
+// Shows every run on the console as usual and keeps the measures for the results file.
+class CollectingReporter : public benchmark::ConsoleReporter {
+ public:
+  CollectingReporter() : ConsoleReporter(OO_Tabular) {}
+  void ReportRuns(const std::vector<Run>& runs) override;
+  const Measures& measures() const { return measures_; }
+
+ private:
+  Measures measures_;
+};
+
+// What the results file says besides the figures.
+struct ReportFacts {
+  std::string command;  // how it was run
+  std::string date;
+  std::string machine;
+  uint64_t size = 0;
+  uint64_t pdfSize = 0;
+  uint64_t smallSize = 0;
+  std::vector<uint64_t> memorySizes;
+  int repetitions = 0;
+  std::string loadAtStart;  // the 1, 5 and 15 minute load averages
+  std::string loadAtEnd;
+};
+
+// The results file in Markdown: the table of stages against their baselines, peak memory, and
+// where the time goes in each stage.
+std::string MarkdownReport(const ReportFacts& facts, const Measures& measures);
+
+// Median of the repetitions, 0 when there are none.
+double Median(std::vector<double> values);
