@@ -30,6 +30,13 @@ constexpr Escape kEscapes[] = {
     {'\n', "\\n"}, {'\r', "\\r"},  {'\t', "\\t"},
 };
 
+void appendCodePoint(std::string& out, unsigned char byte) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out += "\\u00";
+  out += kHex[byte >> 4];
+  out += kHex[byte & 0x0f];
+}
+
 void appendEscaped(std::string& out, char c) {
   for (const Escape& escape : kEscapes) {
     if (escape.byte == c) {
@@ -38,13 +45,41 @@ void appendEscaped(std::string& out, char c) {
     }
   }
   if (static_cast<unsigned char>(c) < 0x20) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    out += "\\u00";
-    out += kHex[(c >> 4) & 0x0f];
-    out += kHex[c & 0x0f];
+    appendCodePoint(out, static_cast<unsigned char>(c));
     return;
   }
   out += c;
+}
+
+// Lead bytes of well-formed UTF-8 sequences, with the range their second byte must fall in (this
+// excludes overlong forms, surrogates and code points beyond U+10FFFF); further bytes are 80..BF.
+struct Utf8Lead {
+  unsigned char from, to;
+  size_t length;
+  unsigned char secondFrom, secondTo;
+};
+
+constexpr Utf8Lead kUtf8Leads[] = {
+    {0xC2, 0xDF, 2, 0x80, 0xBF}, {0xE0, 0xE0, 3, 0xA0, 0xBF}, {0xE1, 0xEC, 3, 0x80, 0xBF},
+    {0xED, 0xED, 3, 0x80, 0x9F}, {0xEE, 0xEF, 3, 0x80, 0xBF}, {0xF0, 0xF0, 4, 0x90, 0xBF},
+    {0xF1, 0xF3, 4, 0x80, 0xBF}, {0xF4, 0xF4, 4, 0x80, 0x8F},
+};
+
+// Length of the well-formed multi-byte UTF-8 sequence at `at`, or 0.
+size_t utf8SequenceLength(const std::string& text, size_t at) {
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[at + i]); };
+  for (const Utf8Lead& lead : kUtf8Leads) {
+    if (byte(0) < lead.from || byte(0) > lead.to)
+      continue;
+    if (text.size() - at < lead.length || byte(1) < lead.secondFrom || byte(1) > lead.secondTo)
+      return 0;
+    for (size_t i = 2; i < lead.length; ++i) {
+      if ((byte(i) & 0xC0) != 0x80)
+        return 0;
+    }
+    return lead.length;
+  }
+  return 0;
 }
 
 size_t readDataFile(char* buffer, size_t size, size_t count, void* source) {
@@ -131,8 +166,19 @@ bool postForm(std::ostream& log, CURL* curl, const std::string& url, curl_mime* 
 std::string escapeString(const std::string& text) {
   std::string escaped;
   escaped.reserve(text.size());
-  for (char c : text) {
-    appendEscaped(escaped, c);
+  for (size_t at = 0; at < text.size();) {
+    const unsigned char byte = static_cast<unsigned char>(text[at]);
+    const size_t length = byte < 0x80 ? 1 : utf8SequenceLength(text, at);
+    if (length == 1) {
+      appendEscaped(escaped, text[at]);
+    } else if (length > 1) {
+      escaped.append(text, at, length);
+    } else {
+      // Not UTF-8, which JSON must be: read as Latin-1 (the encoding PPD files default to), so the
+      // description still parses and the character survives.
+      appendCodePoint(escaped, byte);
+    }
+    at += length == 0 ? 1 : length;
   }
   return escaped;
 }

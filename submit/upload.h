@@ -13,7 +13,8 @@ bool uploadFileToQuoradexV2(std::ostream& log, const std::string& serverIp,
                             const std::string& dataFileName);
 
 // The text as the inside of a JSON string: quote, backslash and control characters escaped;
-// every other byte unchanged.
+// UTF-8 unchanged, and any byte that is not part of well-formed UTF-8 written as the Latin-1
+// character of that number.
 std::string escapeString(const std::string& text);
 
 // The job description sent as "printProperties": a JSON object of text values.

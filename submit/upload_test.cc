@@ -31,6 +31,13 @@ TEST(EscapeStringTest, EscapesWhatJsonStringsNeed) {
       {"\v\x01\x1f", "\\u000b\\u0001\\u001f"},
       {std::string("a\0b", 3), "a\\u0000b"},
       {"caf\xc3\xa9 \x7f", "caf\xc3\xa9 \x7f"},
+      {"printer \xf0\x9f\x96\xa8", "printer \xf0\x9f\x96\xa8"},
+      // Bytes that are not UTF-8 would make the description unparseable: read as Latin-1.
+      {"Caf\xe9 Cr\xe8me", "Caf\\u00e9 Cr\\u00e8me"},
+      {"cut \xe2\x82", "cut \\u00e2\\u0082"},
+      {"overlong \xc0\xaf", "overlong \\u00c0\\u00af"},
+      {"surrogate \xed\xa0\x80", "surrogate \\u00ed\\u00a0\\u0080"},
+      {"beyond \xf4\x90\x80\x80", "beyond \\u00f4\\u0090\\u0080\\u0080"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(escapeString(c.text), c.escaped) << c.text;
@@ -65,6 +72,7 @@ TEST(PrintPropertiesTest, AnyFieldValueParsesBack) {
   job.driverName = "HP \"LaserJet\" \\ 4";
   job.orientation = "Land\tscape";
   job.color = "\x1f";
+  job.paper = "A4\xff";
   nlohmann::json parsed = nlohmann::json::parse(printProperties(job));
   EXPECT_EQ(parsed["DocumentName"], job.documentName);
   EXPECT_EQ(parsed["DriverName"], job.driverName);
@@ -72,7 +80,7 @@ TEST(PrintPropertiesTest, AnyFieldValueParsesBack) {
   EXPECT_EQ(parsed["Color"], job.color);
   // Empty fields stay empty strings; the paper keeps its prefix.
   EXPECT_EQ(parsed["AllPage"], "");
-  EXPECT_EQ(parsed["Paper"], "ISO");
+  EXPECT_EQ(parsed["Paper"], "ISOA4\xc3\xbf");
   EXPECT_EQ(parsed["terminaltype"], "linux");
   EXPECT_EQ(parsed.size(), 10u);
   EXPECT_FALSE(parsed.contains("binding"));
