@@ -1,10 +1,13 @@
 #include "backend/run_loop.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/select.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -29,6 +32,35 @@ void PauseBeforeRetry(int error) {
     return;
   struct timespec pause = {0, kRetryPauseNanoseconds};
   nanosleep(&pause, nullptr);
+}
+
+// With a larger pipe the filter that feeds us runs ahead of the 8 KiB reads instead of being woken
+// at every block. Only ever grown; where the system refuses, the pipe stays as it is.
+constexpr int kInputPipeSize = 1 << 20;
+
+void EnlargeInputPipe(int fd) {
+  struct stat info {};
+  if (fstat(fd, &info) == 0 && S_ISFIFO(info.st_mode) && fcntl(fd, F_GETPIPE_SZ) < kInputPipeSize)
+    fcntl(fd, F_SETPIPE_SZ, kInputPipeSize);
+}
+
+// A block's two status lines leave in one write once its data is on the device: the scheduler
+// reads the same lines, but is woken once per block instead of twice.
+struct StatusLines {
+  char text[128];
+  size_t used = 0;
+};
+
+void AddStatus(StatusLines& lines, const char* format, int count) {
+  int n = snprintf(lines.text + lines.used, sizeof lines.text - lines.used, format, count);
+  if (n > 0)
+    lines.used = std::min(sizeof lines.text - 1, lines.used + static_cast<size_t>(n));
+}
+
+void FlushStatus(StatusLines& lines) {
+  if (lines.used > 0)
+    fwrite(lines.text, 1, lines.used, stderr);
+  lines.used = 0;
 }
 
 }  // namespace
@@ -74,10 +106,12 @@ int64_t backendRunLoop(int print_fd, int device_fd, int snmp_fd, const void* add
     print_fd = 0;
   }
 
+  EnlargeInputPipe(print_fd);
   char print_buffer[8192];
   const char* write_position = print_buffer;
   ssize_t pending = 0;
   int64_t total = 0;
+  StatusLines status;
 
   for (;;) {
     if (pending == 0) {
@@ -91,24 +125,30 @@ int64_t backendRunLoop(int print_fd, int device_fd, int snmp_fd, const void* add
         return total;
       pending = got > 0 ? got : 0;
       write_position = print_buffer;
-      fprintf(stderr, "DEBUG: Read %d bytes of print data...\n", static_cast<int>(pending));
-    }
-
-    if (pending > 0) {
-      ssize_t wrote = write(device_fd, write_position, static_cast<size_t>(pending));
-      if (wrote < 0) {
-        int error = errno;
-        if (!IsRetryableWriteError(error)) {
-          _cupsLangPrintError("ERROR", "Unable to write print data");
-          return -1;
-        }
-        PauseBeforeRetry(error);
+      AddStatus(status, "DEBUG: Read %d bytes of print data...\n", static_cast<int>(pending));
+      if (pending == 0) {
+        FlushStatus(status);
         continue;
       }
-      fprintf(stderr, "DEBUG: Wrote %d bytes of print data...\n", static_cast<int>(wrote));
-      write_position += wrote;
-      pending -= wrote;
-      total += wrote;
     }
+
+    ssize_t wrote = write(device_fd, write_position, static_cast<size_t>(pending));
+    if (wrote < 0) {
+      int error = errno;
+      // The read line goes out before anything else is said or waited for.
+      FlushStatus(status);
+      if (!IsRetryableWriteError(error)) {
+        errno = error;
+        _cupsLangPrintError("ERROR", "Unable to write print data");
+        return -1;
+      }
+      PauseBeforeRetry(error);
+      continue;
+    }
+    AddStatus(status, "DEBUG: Wrote %d bytes of print data...\n", static_cast<int>(wrote));
+    FlushStatus(status);
+    write_position += wrote;
+    pending -= wrote;
+    total += wrote;
   }
 }
