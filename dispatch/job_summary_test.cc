@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "backend/job_log.h"
 #include "tests/support/test_pdf.h"
 
 namespace {
@@ -170,12 +171,12 @@ void CountPagesWithoutDescriptors() {
   JobInfo job;
   job.pages = "1";
   std::ostringstream log;
-  // A sanitizer checking the caught exception needs a pipe of its own the first time it meets the
-  // type; let it meet the type while descriptors are still there.
+  // A sanitizer checking a type (the caught exception, the log's dynamic type) needs a pipe of its
+  // own the first time it meets it; let it meet them while descriptors are still there.
   try {
     throw std::runtime_error("warm-up");
   } catch (const std::runtime_error& e) {
-    log << e.what();
+    Log(log, e.what());
     log.str("");
   }
   rlimit none{0, 0};
