@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -72,13 +71,11 @@ Exit Wait(pid_t pid) {
   if (pid < 0)
     return exit;
   int status = 0;
-  struct rusage usage {};
-  while (wait4(pid, &status, 0, &usage) < 0) {
+  while (waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR)
       return exit;
   }
   exit.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  exit.maxRssKb = usage.ru_maxrss;
   return exit;
 }
 

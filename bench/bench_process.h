@@ -15,11 +15,10 @@ struct Redirect {
   int err = -1;
 };
 
-// How a child ended: its exit status (-1 when killed) and the peak resident memory of it and its
-// own children, as wait4 reports it (what `time -v` shows).
+// How a child ended: its exit status, -1 when killed. (Its peak memory as wait4 reports it would
+// include this process's, which it starts as a copy of: see vp_peak_rss.)
 struct Exit {
   int status = -1;
-  long maxRssKb = 0;
 };
 
 // Starts `argv[0]` (a path, or a name looked up in PATH) with exactly `env`; -1 on failure.

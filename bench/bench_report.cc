@@ -222,7 +222,7 @@ std::string ScanNote(const Measures& m) {
   double grep = MedianOf(m, "scan/grep-other");
   if (other <= 0 || grep <= 0)
     return "- Marker scan: not measured.\n";
-  return "- Marker scan: the file is read in 1 MiB blocks; memchr jumps to the next '%' or '@' "
+  return "- Marker scan: the file is read in 128 KiB blocks; memchr jumps to the next '%' or '@' "
          "(the first bytes of every marker) and a table of the markers' first two bytes turns "
          "away almost every candidate, so most bytes are touched only by memchr. ASCII85 image "
          "lines hold a '%' every 85 bytes on average, which is where the remaining time goes. "
@@ -236,7 +236,7 @@ std::string WrapNote(const Measures& m) {
   double cat = MedianOf(m, "wrap/cat");
   if (wrap <= 0 || cat <= 0)
     return "- PJL wrap: not measured.\n";
-  return "- PJL wrap: one pass that writes the header, copies the PDF in 1 MiB blocks into the "
+  return "- PJL wrap: one pass that writes the header, copies the PDF in 128 KiB blocks into the "
          "temporary file and renames it over the data file, then one appended write for the "
          "trailer; the time is the copy, as for cat (" +
          Format("%.0f ms", wrap * 1000) + " against " + Format("%.0f ms", cat * 1000) + ").\n";
@@ -330,7 +330,12 @@ std::string MarkdownReport(const ReportFacts& facts, const Measures& measures) {
       << "Whole jobs through the backend process, peak resident set as wait4 reports it (the same "
          "figure as `/usr/bin/time -v`; it covers the backend's children, plutil and pdfinfo, as "
          "well).\n\n"
-      << MemoryTable(facts, measures) << "\n## Where the time goes\n\n"
+      << MemoryTable(facts, measures)
+      << "\nThe backend listing its device, without a job, peaks at "
+      << MemoryCell(PeakKb(measures, "memory/no-job"))
+      << ": the program and its shared libraries (libcups, libcurl and what they load), mapped "
+         "from files; a job adds its buffers, which do not grow with its size.\n"
+      << "\n## Where the time goes\n\n"
       << SpoolNote(facts, measures) << ScanNote(measures) << WrapNote(measures)
       << UploadNote(measures) << JobNote(measures);
   return out.str();

@@ -279,6 +279,8 @@ std::string SpoolBackend(Bench& b, double& seconds) {
   int savedIn = dup(0);
   dup2(ends[0], 0);
   close(ends[0]);
+  // Every job gets a new data file, named after its UUID.
+  unlink(DataFilePath("bench-spool", ".ps").c_str());
   SpoolResult spool;
   Clock::time_point start = Clock::now();
   pid_t feeder = Feed(b.ps, ends[1]);
@@ -298,6 +300,7 @@ std::string SpoolCat(Bench& b, double& seconds) {
   if (!MakePipe(ends))
     return "pipe";
   std::string outPath = std::string(paths::kLogDir) + "bench-cat.ps";
+  unlink(outPath.c_str());
   int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   Clock::time_point start = Clock::now();
   pid_t feeder = Feed(b.ps, ends[1]);
@@ -317,6 +320,7 @@ std::string SpoolBareLoop(Bench& b, double& seconds) {
   if (!MakePipe(ends))
     return "pipe";
   std::string outPath = std::string(paths::kLogDir) + "bench-loop.ps";
+  unlink(outPath.c_str());
   int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   Clock::time_point start = Clock::now();
   pid_t feeder = Feed(b.ps, ends[1]);
@@ -412,6 +416,7 @@ std::string WrapBackend(Bench& b, double& seconds) {
 
 std::string WrapCat(Bench& b, double& seconds) {
   std::string outPath = b.config.work + "/wrap-cat.pdf";
+  unlink(outPath.c_str());
   Clock::time_point start = Clock::now();
   int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   bool ok = Run({"cat", b.header, b.pdf, b.trailer}, BaselineEnvironment(), {-1, out, -1});
@@ -481,9 +486,19 @@ std::vector<std::string> BackendEnvironment() {
   return env;
 }
 
+// Peak resident memory that vp_peak_rss wrote, in kB; -1 when there is none.
+double ReadPeak(const std::string& path) {
+  std::ifstream in(path);
+  double kb = -1;
+  in >> kb;
+  return in ? kb : -1;
+}
+
 // One whole job: print data on standard input (fed through a pipe, or the file itself when
-// `feed` is false), status lines into a drained pipe; the exit status must be 0.
-std::string RunJob(Bench& b, const std::string& input, bool feed, double& seconds, Exit& exit) {
+// `feed` is false), status lines into a drained pipe; the exit status must be 0. With a `peakFile`
+// the backend runs under vp_peak_rss, which writes its peak memory there.
+std::string RunJob(Bench& b, const std::string& input, bool feed, const std::string& peakFile,
+                   double& seconds) {
   int ends[2];
   if (!MakePipe(ends))
     return "pipe";
@@ -491,6 +506,10 @@ std::string RunJob(Bench& b, const std::string& input, bool feed, double& second
   StartDrain(err);
   std::vector<std::string> argv = {VP_BENCH_BACKEND, "42", kUser,
                                    kTitle,           "1",  "job-uuid=urn:uuid:bench-job"};
+  if (!peakFile.empty())
+    argv.insert(argv.begin(), {VP_PEAK_RSS, peakFile});
+  for (const char* extension : {".ps", ".pdf", ".ctl"})
+    unlink((std::string(paths::kLogDir) + "bench-job" + extension).c_str());
   Clock::time_point start = Clock::now();
   pid_t feeder = -1;
   int in = ends[0];
@@ -504,7 +523,7 @@ std::string RunJob(Bench& b, const std::string& input, bool feed, double& second
   close(ends[0]);
   if (!feed)
     close(in);
-  exit = Wait(backend);
+  Exit exit = Wait(backend);
   bool fed = !feed || Wait(feeder).status == 0;
   seconds = SecondsSince(start);
   StopDrain(err);
@@ -515,10 +534,8 @@ std::string RunJob(Bench& b, const std::string& input, bool feed, double& second
 }
 
 Operation WholeJob(const std::string Bench::*input, bool feed) {
-  return [input, feed](Bench& b, double& seconds) {
-    Exit exit;
-    return RunJob(b, b.*input, feed, seconds, exit);
-  };
+  return
+      [input, feed](Bench& b, double& seconds) { return RunJob(b, b.*input, feed, "", seconds); };
 }
 
 std::string SmallCurl(Bench& b, double& seconds) {
@@ -565,26 +582,48 @@ void Register(Bench& b, const std::string& name, uint64_t bytes, Operation opera
       ->Repetitions(repetitions);
 }
 
-// Peak memory of whole jobs: one run each, the figure from wait4 as `time -v` would show it.
+// Peak memory of a whole job: one run under vp_peak_rss, the figure `time -v` would show.
+void MeasureMemory(Bench& b, const std::string& input, benchmark::State& state) {
+  const std::string peakFile = b.config.work + "/peak-rss";
+  for (auto _ : state) {
+    double seconds = 0;
+    unlink(peakFile.c_str());
+    std::string error = RunJob(b, input, true, peakFile, seconds);
+    double kb = ReadPeak(peakFile);
+    if (error.empty() && kb < 0)
+      error = "no memory figure";
+    if (!error.empty()) {
+      state.SkipWithError(error.c_str());
+      break;
+    }
+    state.SetIterationTime(seconds);
+    state.counters["max_rss_kB"] = kb;
+  }
+}
+
+// The same for the backend listing its device: no job, only the program and its libraries.
+void MeasureIdleMemory(Bench& b, benchmark::State& state) {
+  const std::string peakFile = b.config.work + "/peak-rss";
+  for (auto _ : state) {
+    unlink(peakFile.c_str());
+    Clock::time_point start = Clock::now();
+    bool listed = Run({VP_PEAK_RSS, peakFile, VP_BENCH_BACKEND}, BackendEnvironment(), {});
+    state.SetIterationTime(SecondsSince(start));
+    double kb = ReadPeak(peakFile);
+    if (!listed || kb < 0) {
+      state.SkipWithError("the device listing failed");
+      break;
+    }
+    state.counters["max_rss_kB"] = kb;
+  }
+}
+
 void RegisterMemory(Bench& b, const std::string& kind, uint64_t size) {
   std::string name = "memory/" + kind + "-" + SizeName(size);
   std::string input =
       b.config.work + "/inputs/" + kind + "-" + SizeName(size) + (kind == "pdf" ? ".pdf" : ".ps");
-  benchmark::RegisterBenchmark(name.c_str(),
-                               [&b, input](benchmark::State& state) {
-                                 for (auto _ : state) {
-                                   double seconds = 0;
-                                   Exit exit;
-                                   std::string error = RunJob(b, input, true, seconds, exit);
-                                   if (!error.empty()) {
-                                     state.SkipWithError(error.c_str());
-                                     break;
-                                   }
-                                   state.SetIterationTime(seconds);
-                                   state.counters["max_rss_kB"] =
-                                       static_cast<double>(exit.maxRssKb);
-                                 }
-                               })
+  benchmark::RegisterBenchmark(
+      name.c_str(), [&b, input](benchmark::State& state) { MeasureMemory(b, input, state); })
       ->UseManualTime()
       ->Unit(benchmark::kMillisecond)
       ->Iterations(1)
@@ -609,6 +648,12 @@ void RegisterAll(Bench& b) {
   Register(b, "job-pdf/backend", pdf, WholeJob(&Bench::pdf, true));
   Register(b, "small/backend", FileSize(b.small), WholeJob(&Bench::small, false));
   Register(b, "small/curl", FileSize(b.small), SmallCurl);
+  benchmark::RegisterBenchmark("memory/no-job",
+                               [&b](benchmark::State& state) { MeasureIdleMemory(b, state); })
+      ->UseManualTime()
+      ->Unit(benchmark::kMillisecond)
+      ->Iterations(1)
+      ->Repetitions(1);
   for (uint64_t size : b.config.memorySizes) {
     RegisterMemory(b, "ps", size);
     RegisterMemory(b, "pdf", size);
