@@ -13,12 +13,14 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iostream>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -45,6 +47,11 @@ constexpr char kUser[] = "alice";
 constexpr char kPassword[] = "bench-secret";
 constexpr char kTitle[] = "quarterly-report";
 constexpr char kUploadName[] = "bench-upload.ps";
+// The envelope of a one-sided PDF job with this title and one copy.
+constexpr char kPjlHeader[] =
+    "\x1b%-12345X@PJL JOB NAME=quarterly-report\n@PJL SET QTY=1\n@PJL SET DUPLEX=OFF\n"
+    "@PJL ENTER LANGUAGE=PDF\n";
+constexpr char kPjlTrailer[] = "\x1b%-12345X@PJL EOJ+\n%-12345X";
 
 struct Config {
   uint64_t size = 100 << 20;
@@ -228,12 +235,8 @@ bool SetUp(Bench& b, ServerProcess& server) {
   std::string uploadPath = std::string(paths::kLogDir) + kUploadName;
   fs::remove(uploadPath);
   bool ready = !b.ps.empty() && !b.pdf.empty() && !b.small.empty() &&
-               link(b.ps.c_str(), uploadPath.c_str()) == 0 &&
-               WriteText(b.header,
-                         "\x1b%-12345X@PJL JOB NAME=quarterly-report\n@PJL SET QTY=1\n"
-                         "@PJL SET DUPLEX=OFF\n@PJL ENTER LANGUAGE=PDF\n") &&
-               WriteText(b.trailer, "\x1b%-12345X@PJL EOJ+\n%-12345X") &&
-               b.log.open(c.work + "/bench-log.txt", 0644);
+               link(b.ps.c_str(), uploadPath.c_str()) == 0 && WriteText(b.header, kPjlHeader) &&
+               WriteText(b.trailer, kPjlTrailer) && b.log.open(c.work + "/bench-log.txt", 0644);
   if (!ready)
     return false;
   if (!StartServer(
@@ -313,8 +316,8 @@ std::string SpoolCat(Bench& b, double& seconds) {
   return ok && FileSize(outPath) == FileSize(b.ps) ? "" : "cat failed";
 }
 
-// The copy loop alone: 8 KiB blocks and nothing else, to tell the block size's share of the
-// spooling time from that of the status lines.
+// The copy loop alone: 8 KiB blocks from a 1 MiB pipe as the run loop reads them, and nothing
+// else, to tell the block size's share of the spooling time from that of the status lines.
 std::string SpoolBareLoop(Bench& b, double& seconds) {
   int ends[2];
   if (!MakePipe(ends))
@@ -323,6 +326,7 @@ std::string SpoolBareLoop(Bench& b, double& seconds) {
   unlink(outPath.c_str());
   int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   Clock::time_point start = Clock::now();
+  fcntl(ends[0], F_SETPIPE_SZ, 1 << 20);
   pid_t feeder = Feed(b.ps, ends[1]);
   close(ends[1]);
   char block[kRunLoopBlock];
@@ -401,17 +405,15 @@ std::string WrapBackend(Bench& b, double& seconds) {
   const std::string path = b.config.work + "/wrap-" + fs::path(b.pdf).filename().string();
   if (FileSize(path) == 0 && !fs::copy_file(b.pdf, path, fs::copy_options::overwrite_existing))
     return "no copy of the PDF";
-  std::string header =
-      "\x1b%-12345X@PJL JOB NAME=quarterly-report\n@PJL SET QTY=1\n"
-      "@PJL SET DUPLEX=OFF\n@PJL ENTER LANGUAGE=PDF\n";
   uint64_t before = FileSize(path);
   Clock::time_point start = Clock::now();
   WithBackendStreams(b, [&] {
-    AddContentToBeginning(path, header);
-    AddContentToEnd(path, "\x1b%-12345X@PJL EOJ+\n%-12345X");
+    AddContentToBeginning(path, kPjlHeader);
+    AddContentToEnd(path, kPjlTrailer);
   });
   seconds = SecondsSince(start);
-  return FileSize(path) == before + header.size() + 27 ? "" : "wrap failed";
+  bool wrapped = FileSize(path) == before + strlen(kPjlHeader) + strlen(kPjlTrailer);
+  return wrapped ? "" : "wrap failed";
 }
 
 std::string WrapCat(Bench& b, double& seconds) {
