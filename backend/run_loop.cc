@@ -39,9 +39,13 @@ void PauseBeforeRetry(int error) {
 constexpr int kInputPipeSize = 1 << 20;
 
 void EnlargeInputPipe(int fd) {
+#ifdef F_SETPIPE_SZ  // Linux; elsewhere pipes keep the system's size
   struct stat info {};
   if (fstat(fd, &info) == 0 && S_ISFIFO(info.st_mode) && fcntl(fd, F_GETPIPE_SZ) < kInputPipeSize)
     fcntl(fd, F_SETPIPE_SZ, kInputPipeSize);
+#else
+  (void)fd;
+#endif
 }
 
 // A block's two status lines leave in one write once its data is on the device: the scheduler
