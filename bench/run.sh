@@ -60,7 +60,7 @@ if [ -r /etc/debian_version ]; then
   machine="$machine, Debian $(cat /etc/debian_version)"
 fi
 if [ -n "$note" ]; then
-  machine="$machine. $note"
+  machine="$machine. ${note%.}"
 fi
 
 flags="--size=$size --repetitions=$repetitions --memory=$memory"
