@@ -252,6 +252,16 @@ TEST_F(ServerSettings, ListingsThatFailOrStopPartway) {
   }
 }
 
+// The parser's message quotes the text where it stopped: no part of a password may reach the log
+// so.
+TEST_F(ServerSettings, ParseErrorNeverQuotesASecret) {
+  useListingAsIs();
+  std::ofstream(paths::kSettingsFile) << "{\"quoradex\" => {\"PassWord2\" => \"s3cr\\et\"}}";
+  EXPECT_EQ(fields(read()), std::vector<std::string>(13));
+  EXPECT_NE(log_.str().find("Caught exception: [json.exception.parse_error"), std::string::npos);
+  EXPECT_EQ(log_.str().find("s3cr"), std::string::npos) << log_.str();
+}
+
 TEST_F(ServerSettings, WithoutPlutilTheEmptyListingFailsToParse) {
   writeSettings(quoradex({{"UserName", plist_new_string("b")}}), true);
   setenv("PATH", VP_SANDBOX "/no-such-dir", 1);
