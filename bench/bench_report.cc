@@ -338,9 +338,14 @@ std::string MarkdownReport(const ReportFacts& facts, const Measures& measures) {
       << " bytes (PJL preamble, driver comments and features, pages of 80-column ASCII85 image "
          "lines and raw binary lines of 4 to 64 KiB), a PDF job of "
       << facts.pdfSize << " bytes (one uncompressed image per page) and a " << facts.smallSize
-      << "-byte PostScript job. Each figure is the median of " << facts.repetitions
-      << " repetitions; the repetitions of backend and baselines ran shuffled together in one "
-         "invocation (Google Benchmark's random interleaving), inputs in the page cache. The "
+      << "-byte PostScript job. Each figure is "
+      << (facts.repetitions > 1 ? "the median of " + std::to_string(facts.repetitions) +
+                                      " repetitions; the repetitions of backend and baselines ran "
+                                      "shuffled together in one invocation (Google Benchmark's "
+                                      "random interleaving)"
+                                : std::string("a single run (smoke run: the figures prove "
+                                              "nothing but that every stage still runs)"))
+      << ", inputs in the page cache. The "
          "backend's status lines go into a pipe that is read as the scheduler reads it; print "
          "data reaches spooling and whole jobs through a pipe fed by `cat`. Stage figures call "
          "the library's functions in the benchmark process; whole-job and small-job figures "
