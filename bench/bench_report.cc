@@ -245,7 +245,9 @@ std::string WrapNote(const Measures& m) {
   return "- PJL wrap (" + Ms(wrap) + ", cat " + Ms(cat) +
          "): one copy of the PDF behind the header into the temporary file through a 128 KiB "
          "buffer, as cat copies; then the two files swap names and the old data is removed, and "
-         "the trailer is appended in one write.\n";
+         "the trailer is appended in one write. Removing the old data frees its pages and disk "
+         "blocks, a cost cat's new output file does not have; with jobs of a GiB, when the "
+         "kernel is already writing dirty pages back, it also waits for that write-back.\n";
 }
 
 std::string UploadNote(const Measures& m) {
