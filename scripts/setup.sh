@@ -4,8 +4,8 @@
 set -eu
 
 # The full cups package brings cups-deviced, which `lpinfo -v` needs; iproute2 brings up the
-# loopback inside the demo's and the CUPS tests' private network namespace; curl and time are the
-# benchmarks' baselines and memory meter.
+# loopback inside the demo's and the CUPS tests' private network namespace; curl is the
+# benchmarks' baseline.
 packages="
   g++ cmake make pkg-config
   libcups2-dev libcurl4-openssl-dev libcpp-httplib-dev nlohmann-json3-dev
@@ -14,7 +14,7 @@ packages="
   cups-daemon cups-client cups iproute2
   clang libclang-rt-14-dev libssl-dev
   groff-base man-db dpkg-dev file
-  curl time
+  curl
 "
 
 missing=""
