@@ -1,13 +1,45 @@
 #include "backend/safe_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
+namespace {
+
+// Why the file may not be used, as an errno value, or 0. It must be a plain file, and when it is to
+// be written, one with no second name: writing a hard link that a local user planted would change
+// the file it also names.
+int Refusal(const struct stat& info, int flags) {
+  if (!S_ISREG(info.st_mode))
+    return EINVAL;
+  if ((flags & O_ACCMODE) != O_RDONLY && info.st_nlink != 1)
+    return EMLINK;
+  return 0;
+}
+
+}  // namespace
+
 int OpenNoFollow(const std::string& path, int flags, mode_t mode) {
-  return open(path.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, mode);
+  // Nothing blocks and nothing is truncated until the file is known to be a plain one of ours: a
+  // FIFO planted in the shared folder would hold the job forever.
+  int fd = open(path.c_str(), (flags & ~O_TRUNC) | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, mode);
+  if (fd < 0)
+    return -1;
+  struct stat info {};
+  int refusal = fstat(fd, &info) != 0 ? errno : Refusal(info, flags);
+  if (refusal == 0 && (flags & O_TRUNC) != 0 && info.st_size > 0 && ftruncate(fd, 0) != 0)
+    refusal = errno;
+  if (refusal != 0) {
+    ::close(fd);
+    errno = refusal;
+    return -1;
+  }
+  if ((flags & O_NONBLOCK) == 0)
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
 }
 
 FdOutBuf::~FdOutBuf() {

@@ -10,6 +10,8 @@
 // backend (running as root) is about to write. Every file there is opened through these.
 
 // open(2) that never follows a symbolic link in the last component and never leaks into children.
+// Only a plain file is opened, without waiting; one opened for writing must have no other name
+// (no hard link). Anything else fails with errno ELOOP, ENXIO, EINVAL or EMLINK.
 int OpenNoFollow(const std::string& path, int flags, mode_t mode);
 
 // Output buffer over a descriptor; flushing writes through with write(2).
