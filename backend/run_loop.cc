@@ -156,3 +156,19 @@ int64_t backendRunLoop(int print_fd, int device_fd, int snmp_fd, const void* add
     total += wrote;
   }
 }
+
+bool WriteToDevice(int device_fd, const char* data, size_t size) {
+  while (size > 0) {
+    ssize_t wrote = write(device_fd, data, size);
+    if (wrote < 0) {
+      int error = errno;
+      if (!IsRetryableWriteError(error))
+        return false;
+      PauseBeforeRetry(error);
+      continue;
+    }
+    data += wrote;
+    size -= static_cast<size_t>(wrote);
+  }
+  return true;
+}

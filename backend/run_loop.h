@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // The CUPS backend run loops, reduced to what a backend without a device needs. The SNMP socket,
@@ -18,3 +19,7 @@ int backendWaitLoop(int snmp_fd, const void* addr, int use_bc, SideChannelCallba
 // a write error that cannot be retried.
 int64_t backendRunLoop(int print_fd, int device_fd, int snmp_fd, const void* addr, int use_bc,
                        int update_state, SideChannelCallback side_cb);
+
+// Writes all `size` bytes to the device, retrying (after the same pause) the errors the run loop
+// retries, such as a full disk; false on any other error.
+bool WriteToDevice(int device_fd, const char* data, size_t size);

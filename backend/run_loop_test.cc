@@ -88,6 +88,34 @@ TEST(RunLoop, PartlyWrittenBlockKeepsItsLinesInOrder) {
                      "DEBUG: Wrote 1904 bytes of print data...\n");
 }
 
+// A device that refuses for a while (a full pipe standing for a full disk) is waited out, and every
+// byte arrives once; a device that is gone for good is given up.
+TEST(WriteToDevice, WaitsOutARefusingDeviceAndGivesUpOnAGoneOne) {
+  IgnoreSignal(SIGPIPE);
+  Pipe device;
+  ASSERT_EQ(fcntl(device.write_end, F_SETFL, O_NONBLOCK), 0);
+  std::string data(300000, '\0');
+  for (size_t i = 0; i < data.size(); ++i)
+    data[i] = static_cast<char>(i * 31 % 251);
+  std::string copied;
+  std::thread reader([&] {
+    usleep(300 * 1000);
+    char buffer[8192];
+    for (ssize_t n; (n = read(device.read_end, buffer, sizeof buffer)) > 0;)
+      copied.append(buffer, static_cast<size_t>(n));
+  });
+  EXPECT_TRUE(WriteToDevice(device.write_end, data.data(), data.size()));
+  close(device.write_end);
+  device.write_end = -1;
+  reader.join();
+  EXPECT_EQ(copied, data);
+
+  Pipe gone;
+  close(gone.read_end);
+  gone.read_end = -1;
+  EXPECT_FALSE(WriteToDevice(gone.write_end, "abc", 3));
+}
+
 TEST(RunLoop, EmptySourceGivesZero) {
   Pipe source, device;
   close(source.write_end);

@@ -84,7 +84,8 @@ SpoolResult SpoolPrintData(std::ostream& log, int print_fd, const OptionsMap& op
   LogPlain(log, path + ",device_fd:" + std::to_string(device_fd));
 
   if (from_stdin) {
-    if (write(device_fd, first_block, static_cast<size_t>(first_size)) != first_size) {
+    // The job's first bytes: a full disk is waited out here as for the rest of the data.
+    if (!WriteToDevice(device_fd, first_block, static_cast<size_t>(first_size))) {
       LogPlain(log, "Short write of the first block to " + path);
     }
   } else {
