@@ -91,9 +91,11 @@ std::vector<char*> CStrings(std::vector<std::string>& texts) {
   return pointers;
 }
 
+// Descriptors are opened close-on-exec: runs started from several threads at once must not pass
+// one another's pipes to their programs, or a program would hold another's input open forever.
 int TempFile(const char* name) {
   std::string path = fs::temp_directory_path() / (std::string(name) + "XXXXXX");
-  int fd = mkstemp(path.data());
+  int fd = mkostemp(path.data(), O_CLOEXEC);
   unlink(path.c_str());
   return fd;
 }
@@ -127,7 +129,7 @@ BackendRun RunBackend(const BackendCall& call) {
   std::vector<char*> c_env = CStrings(env);
 
   int in_pipe[2];
-  if (pipe(in_pipe) != 0)
+  if (pipe2(in_pipe, O_CLOEXEC) != 0)
     return {};
   int out_fd = TempFile("vp-out");
   int err_fd = TempFile("vp-err");
