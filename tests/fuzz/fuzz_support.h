@@ -1,0 +1,52 @@
+#pragma once
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+// A broken property is a finding: libFuzzer saves the input that led here.
+inline void Require(bool holds, const char* property) {
+  if (!holds) {
+    fprintf(stderr, "property broken: %s\n", property);
+    abort();
+  }
+}
+
+// A file in memory that code under test opens by path, rewritten for every input; it keeps the
+// fuzzer off the disk.
+class MemoryFile {
+ public:
+  MemoryFile() : fd_(memfd_create("vp-fuzz", MFD_CLOEXEC)) {}
+  MemoryFile(const MemoryFile&) = delete;
+  MemoryFile& operator=(const MemoryFile&) = delete;
+  ~MemoryFile() { close(fd_); }
+
+  bool write(const std::string& bytes) {
+    if (ftruncate(fd_, 0) != 0)
+      return false;
+    return pwrite(fd_, bytes.data(), bytes.size(), 0) == static_cast<ssize_t>(bytes.size());
+  }
+  std::string path() const { return "/proc/self/fd/" + std::to_string(fd_); }
+
+ private:
+  int fd_;
+};
+
+// Job log lines without their "YYYY-MM-DD HH:MM:SS " stamps.
+inline std::string Unstamped(const std::string& log) {
+  std::string lines;
+  size_t start = 0;
+  while (start < log.size()) {
+    size_t end = log.find('\n', start);
+    if (end == std::string::npos)
+      end = log.size();
+    size_t text = start + 20 < end ? start + 20 : end;
+    lines.append(log, text, end - text);
+    lines += '\n';
+    start = end + 1;
+  }
+  return lines;
+}
