@@ -1,0 +1,105 @@
+// Many jobs at once, as a busy scheduler runs them: separate backend processes that share the log
+// directory, the job log and the settings listing. Each must reach the server with its own bytes
+// and its own attributes. The job log they share is truncated by every run: that is by design.
+
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "tests/hostile/hostile_support.h"
+#include "tests/support/print_server_process.h"
+#include "tests/support/test_pdf.h"
+
+namespace {
+
+constexpr int kJobsAtOnce = 16;
+constexpr int kRounds = 20;
+
+struct Job {
+  std::string uuid;
+  std::string title;
+  std::string paper;
+  std::string data;      // what the driver sends
+  std::string uploaded;  // what the server must hold
+  std::string pages;
+  std::string copies;
+};
+
+std::string Uuid(int round, int index) {
+  char text[40];
+  snprintf(text, sizeof text, "c0ffee00-%04d-4000-8000-%012d", round, index);
+  return text;
+}
+
+// Every fourth job a PDF (wrapped in PJL on the way), the others PostScript with their own marker
+// values, all with different bytes, titles and paper.
+Job MakeJob(int round, int index) {
+  Job job;
+  job.uuid = Uuid(round, index);
+  job.title = "Job " + std::to_string(round) + "/" + std::to_string(index) + " \"q\"";
+  job.paper = index % 2 == 0 ? "A4" : "A3";
+  if (index % 4 == 0) {
+    int pages = 1 + index / 4;
+    job.data = MakePdf(pages);
+    job.pages = std::to_string(pages);
+    job.copies = "1";
+    job.uploaded = "\x1b%-12345X@PJL JOB NAME=" + job.title +
+                   "\n@PJL SET QTY=1\n@PJL SET DUPLEX=OFF\n@PJL ENTER LANGUAGE=PDF\n" + job.data +
+                   "\x1b%-12345X@PJL EOJ+\n%-12345X";
+    return job;
+  }
+  job.pages = std::to_string(index + 1);
+  job.copies = std::to_string(round + 1);
+  job.data = "%!PS-Adobe-3.0\n%%Pages: " + job.pages + "\n%RBINumCopies: " + job.copies + "\n";
+  job.data += std::string(1000 * (index + 1), static_cast<char>('a' + index));
+  job.uploaded = job.data;
+  return job;
+}
+
+std::string FileName(const Job& job) {
+  return job.uuid + (job.data.starts_with("%PDF-") ? ".pdf" : ".ps");
+}
+
+void ExpectStored(const std::string& store, const Job& job) {
+  std::string stored = StoredJobWithFile(store, FileName(job));
+  ASSERT_FALSE(stored.empty()) << job.title;
+  EXPECT_TRUE(FileHolds(stored + "/" + FileName(job), job.uploaded)) << job.title;
+  nlohmann::json properties =
+      nlohmann::json::parse(ReadFile(stored + "/printProperties"), nullptr, false);
+  EXPECT_EQ(properties["DocumentName"], job.title);
+  EXPECT_EQ(properties["AllPage"], job.pages) << job.title;
+  EXPECT_EQ(properties["CopyCount"], job.copies) << job.title;
+  EXPECT_EQ(properties["Paper"], "ISO" + job.paper) << job.title;
+}
+
+TEST(Concurrency, SixteenJobsAtOnceEachArriveWholeTwentyTimesOver) {
+  ResetSandbox();
+  PrintServerProcess server;
+  ASSERT_TRUE(StartPrintServer(server));
+  for (int round = 0; round < kRounds; ++round) {
+    std::vector<Job> jobs;
+    for (int index = 0; index < kJobsAtOnce; ++index)
+      jobs.push_back(MakeJob(round, index));
+    std::vector<BackendRun> runs(jobs.size());
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < jobs.size(); ++i) {
+      threads.emplace_back([&, i] {
+        const Job& job = jobs[i];
+        runs[i] = RunBackend(
+            StdinJob(job.title, UuidOption(job.uuid) + " PageSize=" + job.paper, job.data));
+      });
+    }
+    for (std::thread& thread : threads)
+      thread.join();
+    for (size_t i = 0; i < jobs.size(); ++i) {
+      EXPECT_EQ(runs[i].status, 0) << jobs[i].title;
+      ExpectStored(server.store(), jobs[i]);
+    }
+    ASSERT_EQ(StoredJobs(server.store()).size(), static_cast<size_t>(kJobsAtOnce * (round + 1)))
+        << "round " << round;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,251 @@
+// Faults of the server, the notifier and the disk, end to end: the job must end with the status
+// that fits, within the bounds its time-outs set, and lose nothing it has spooled. Durations are
+// printed for the record; the only bounds checked are far above the time-outs, to tell a wait from
+// a hang.
+
+#include <fcntl.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "tests/hostile/hostile_support.h"
+#include "tests/support/print_server_process.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char kUuid[] = "9d8c7b6a-5f4e-4d3c-8b2a-190817263544";
+
+// PostScript of about `size` bytes, every line different, so a lost or doubled block shows.
+std::string PostScript(size_t size) {
+  std::string data = "%!PS-Adobe-3.0\n%%Pages: 1\n";
+  for (size_t line = 0; data.size() < size; ++line)
+    data += "% line " + std::to_string(line) + " of the job's data\n";
+  return data;
+}
+
+class Faults : public testing::Test {
+ protected:
+  void SetUp() override { ResetSandbox(); }
+};
+
+std::string DataFile() {
+  return LogDir() + kUuid + ".ps";
+}
+
+bool ControlFileComplete() {
+  std::vector<std::string> lines = Lines(ReadFile(LogDir() + kUuid + ".ctl"));
+  return lines.size() == 9 && lines[0] == std::string("DataFile:") + kUuid + ".ps";
+}
+
+TEST_F(Faults, ServerRefusingConnectionsEndsTheJobWithStatus4) {
+  PrintServerProcess notifier;
+  ASSERT_TRUE(notifier.start({"--notifier"}));
+  WriteSettings("127.0.0.1:" + std::to_string(UnusedLoopbackPort()));
+  const std::string data = PostScript(100000);
+  BackendRun run = RunBackend(StdinJob("Report", UuidOption(kUuid), data));
+  EXPECT_EQ(run.status, 4);
+  EXPECT_TRUE(LogHas("login failed"));
+  EXPECT_EQ(Notifications(notifier.store()), 1u);
+  EXPECT_TRUE(FileHolds(DataFile(), data));
+  EXPECT_TRUE(ControlFileComplete());
+}
+
+TEST_F(Faults, ServerThatNeverAnswersTheLoginIsLeftAfterItsTimeOut) {
+  PrintServerProcess server;
+  ASSERT_TRUE(StartPrintServer(server, "stall"));
+  auto start = std::chrono::steady_clock::now();
+  BackendRun run = RunBackend(StdinJob("Report", UuidOption(kUuid), PostScript(1000)));
+  double seconds = SecondsSince(start);
+  std::cout << "login to a silent server: job took " << seconds << " s\n";
+  EXPECT_EQ(run.status, 4);
+  EXPECT_TRUE(LogHas("login failed"));
+  EXPECT_TRUE(LogHas("Request failed. Error code: 28"));  // libcurl's time-out
+  EXPECT_EQ(Notifications(server.store()), 1u);
+  EXPECT_LT(seconds, 30);
+}
+
+TEST_F(Faults, ServerClosingTheUploadHalfwayLosesNothingSpooled) {
+  PrintServerProcess server;
+  ASSERT_TRUE(StartPrintServer(server, "close-mid-upload"));
+  const std::string data = PostScript(8 << 20);
+  BackendRun run = RunBackend(StdinJob("Report", UuidOption(kUuid), data));
+  EXPECT_EQ(run.status, 4);
+  EXPECT_TRUE(LogHas("upload fail"));
+  EXPECT_TRUE(FileHolds(DataFile(), data));
+  EXPECT_TRUE(ControlFileComplete());
+}
+
+// The login is refused, so the notifier is told; how long that takes depends on the notifier.
+TEST_F(Faults, NotifierThatIsAbsentOrSilentDelaysTheJobOnlyWithinItsTimeOuts) {
+  enum class Notifier { kAnswers, kAbsent, kQueueFull, kSilent };
+  struct Case {
+    const char* name;
+    Notifier notifier;
+    double bound;  // seconds, far above what the time-outs allow
+  } cases[] = {
+      {"answers", Notifier::kAnswers, 10},
+      {"nothing listens", Notifier::kAbsent, 10},
+      {"its queue is full (the 300 ms connection time-out)", Notifier::kQueueFull, 10},
+      {"accepts and never answers (the 10 s read time-out)", Notifier::kSilent, 40},
+  };
+  if (!NotifierPortFree())
+    GTEST_SKIP() << "something else listens on the notifier's port";
+  for (const Case& c : cases) {
+    ResetSandbox();
+    PrintServerProcess server;
+    ASSERT_TRUE(StartPrintServer(server, "refuse", c.notifier == Notifier::kAnswers));
+    SilentNotifier silent;
+    bool quiet = c.notifier == Notifier::kQueueFull || c.notifier == Notifier::kSilent;
+    if (quiet) {
+      ASSERT_TRUE(silent.start(c.notifier == Notifier::kQueueFull
+                                   ? SilentNotifier::Kind::kQueueFull
+                                   : SilentNotifier::Kind::kAcceptsNeverAnswers));
+    }
+    auto start = std::chrono::steady_clock::now();
+    BackendRun run = RunBackend(StdinJob("Report", UuidOption(kUuid), PostScript(1000)));
+    double seconds = SecondsSince(start);
+    std::cout << "notifier " << c.name << ": job took " << seconds << " s\n";
+    EXPECT_EQ(run.status, 2) << c.name;
+    EXPECT_TRUE(LogHas("login failed begin notify need auth")) << c.name;
+    EXPECT_LT(seconds, c.bound) << c.name;
+  }
+}
+
+// ---- a disk that fills up while the job is spooled
+
+// CPU time the process has used so far, in seconds.
+double CpuSeconds(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  std::istringstream fields(text.substr(text.rfind(')') + 2));
+  std::string field;
+  long ticks = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i >= 14)
+      ticks += std::stol(field);  // utime, then stime
+  }
+  return static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+constexpr int kNoNamespace = 77;
+
+// In the child: a mount namespace of its own, the log directory a 1 MB tmpfs holding a filler file
+// of `filler` bytes (as much as fits), then the backend reading `input`.
+[[noreturn]] void RunOnSmallDisk(const BackendCall& call, size_t filler, int input) {
+  if (unshare(CLONE_NEWNS) != 0 ||
+      mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+      mount("tmpfs", LogDir().c_str(), "tmpfs", 0, "size=1m,mode=0777") != 0) {
+    _exit(kNoNamespace);
+  }
+  int fill = open((LogDir() + "filler").c_str(), O_WRONLY | O_CREAT, 0600);
+  static const char block[4096] = {};
+  for (size_t written = 0; written < filler;) {
+    ssize_t n = write(fill, block, std::min(sizeof block, filler - written));
+    if (n <= 0)
+      break;
+    written += static_cast<size_t>(n);
+  }
+  close(fill);
+  int quiet = open("/dev/null", O_WRONLY);
+  dup2(input, 0);
+  dup2(quiet, 1);
+  dup2(quiet, 2);
+  std::vector<std::string> texts = {BackendPath()};
+  texts.insert(texts.end(), call.args.begin(), call.args.end());
+  std::vector<char*> argv, envp;
+  for (std::string& text : texts)
+    argv.push_back(text.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> env = call.env;
+  for (std::string& entry : env)
+    envp.push_back(entry.data());
+  envp.push_back(nullptr);
+  execve(argv[0], argv.data(), envp.data());
+  _exit(127);
+}
+
+// Waits for the process to end, at most `seconds`; its exit status, or -1.
+int WaitFor(pid_t pid, int seconds) {
+  auto start = std::chrono::steady_clock::now();
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (SecondsSince(start) > seconds) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The backend must wait on a full disk without burning a core, and finish the job whole as soon as
+// space is freed.
+TEST_F(Faults, FullDiskWhileSpoolingIsWaitedOutWithoutSpinning) {
+  struct Case {
+    const char* name;
+    size_t filler;
+    size_t data;
+  } cases[] = {
+      {"fills up halfway", 768 << 10, 600 << 10},
+      {"full before the first block", 1 << 20, 300 << 10},
+  };
+  for (const Case& c : cases) {
+    ResetSandbox();
+    fs::create_directories(LogDir());
+    PrintServerProcess server;
+    ASSERT_TRUE(StartPrintServer(server));
+    const std::string data = PostScript(c.data);
+    BackendCall call = StdinJob("Report", UuidOption(kUuid), data);
+    int pipeFds[2];
+    ASSERT_EQ(pipe2(pipeFds, O_CLOEXEC), 0);
+    pid_t pid = fork();
+    if (pid == 0)
+      RunOnSmallDisk(call, c.filler, pipeFds[0]);
+    close(pipeFds[0]);
+    std::thread writer([&] {
+      for (size_t at = 0; at < data.size();) {
+        ssize_t n = write(pipeFds[1], data.data() + at, data.size() - at);
+        if (n <= 0)
+          break;
+        at += static_cast<size_t>(n);
+      }
+      close(pipeFds[1]);
+    });
+
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    int early = 0;
+    if (waitpid(pid, &early, WNOHANG) == pid) {
+      writer.join();
+      if (WIFEXITED(early) && WEXITSTATUS(early) == kNoNamespace)
+        GTEST_SKIP() << "no mount namespace here (needs root)";
+      FAIL() << c.name << ": the backend ended on a full disk";
+    }
+    double before = CpuSeconds(pid);
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    double used = CpuSeconds(pid) - before;
+    std::cout << c.name << ": " << used << " s of CPU in 2 s of waiting on the full disk\n";
+    EXPECT_LT(used, 0.5) << c.name;
+
+    std::string filler = "/proc/" + std::to_string(pid) + "/root" + LogDir() + "filler";
+    EXPECT_EQ(unlink(filler.c_str()), 0) << c.name;
+    EXPECT_EQ(WaitFor(pid, 60), 0) << c.name;
+    writer.join();
+    std::string job = StoredJobWithFile(server.store(), std::string(kUuid) + ".ps");
+    ASSERT_FALSE(job.empty()) << c.name;
+    EXPECT_TRUE(FileHolds(job + "/" + kUuid + ".ps", data)) << c.name;
+  }
+}
+
+}  // namespace
