@@ -85,10 +85,13 @@ void runPlutil(int fd) {
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr)
     return;
+  // Read as the listing is read back: a signal caught meanwhile must not end the copy early.
   char block[4096];
-  size_t n = 0;
-  while ((n = fread(block, 1, sizeof block, pipe)) > 0) {
-    if (!writeAll(fd, block, n))
+  for (;;) {
+    ssize_t n = read(fileno(pipe), block, sizeof block);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0 || !writeAll(fd, block, static_cast<size_t>(n)))
       break;
   }
   pclose(pipe);

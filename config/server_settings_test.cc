@@ -1,7 +1,9 @@
 #include "config/server_settings.h"
 
 #include <plist/plist.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -260,6 +262,27 @@ TEST_F(ServerSettings, ParseErrorNeverQuotesASecret) {
   EXPECT_EQ(fields(read()), std::vector<std::string>(13));
   EXPECT_NE(log_.str().find("Caught exception: [json.exception.parse_error"), std::string::npos);
   EXPECT_EQ(log_.str().find("s3cr"), std::string::npos) << log_.str();
+}
+
+// A signal caught while plutil is still printing (a handler that does not restart calls, as a
+// fuzzer's timer has) must not cut the listing short.
+TEST_F(ServerSettings, SignalWhilePlutilPrintsCutsNothingShort) {
+  std::string dir = VP_SANDBOX "/slow-plutil";
+  mkdir(dir.c_str(), 0755);
+  std::ofstream(dir + "/plutil") << "#!/bin/sh\nprintf '{\"quoradex\" => {'\nsleep 0.3\n"
+                                    "printf '\"UserName\" => \"b\"}}\\n'\n";
+  chmod((dir + "/plutil").c_str(), 0755);
+  usePlutil(dir);
+  struct sigaction tick {
+  }, saved{};
+  tick.sa_handler = [](int) {};
+  sigaction(SIGALRM, &tick, &saved);
+  itimerval every{{0, 20000}, {0, 20000}}, off{};
+  setitimer(ITIMER_REAL, &every, nullptr);
+  ConfigInfo config = read();
+  setitimer(ITIMER_REAL, &off, nullptr);
+  sigaction(SIGALRM, &saved, nullptr);
+  EXPECT_EQ(config.UserName, "b") << out_;
 }
 
 TEST_F(ServerSettings, WithoutPlutilTheEmptyListingFailsToParse) {
