@@ -55,18 +55,24 @@ bool FdOutBuf::close() {
   return ok;
 }
 
-bool FdOutBuf::writeAll(const char* data, size_t size) {
+bool WriteAll(int fd, const char* data, size_t size) {
   while (size > 0) {
-    ssize_t n = write(fd_, data, size);
-    if (n < 0) {
-      if (errno == EINTR)
-        continue;
+    ssize_t n = write(fd, data, size);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
       return false;
-    }
     data += n;
     size -= static_cast<size_t>(n);
   }
   return true;
+}
+
+std::string ShellQuote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text)
+    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
 }
 
 FdOutBuf::int_type FdOutBuf::overflow(int_type c) {
@@ -88,7 +94,7 @@ std::streamsize FdOutBuf::xsputn(const char* s, std::streamsize n) {
     used_ += size;
     return n;
   }
-  if (sync() != 0 || !writeAll(s, size))
+  if (sync() != 0 || !WriteAll(fd_, s, size))
     return 0;
   return n;
 }
@@ -96,7 +102,7 @@ std::streamsize FdOutBuf::xsputn(const char* s, std::streamsize n) {
 int FdOutBuf::sync() {
   if (fd_ < 0)
     return -1;
-  bool ok = writeAll(buffer_, used_);
+  bool ok = WriteAll(fd_, buffer_, used_);
   used_ = 0;
   return ok ? 0 : -1;
 }

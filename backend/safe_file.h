@@ -14,6 +14,12 @@
 // (no hard link). Anything else fails with errno ELOOP, ENXIO, EINVAL or EMLINK.
 int OpenNoFollow(const std::string& path, int flags, mode_t mode);
 
+// write(2) until every byte is written, retrying after a signal; false on any other failure.
+bool WriteAll(int fd, const char* data, size_t size);
+
+// The text in single quotes for the shell, so that every byte of a path stays literal.
+std::string ShellQuote(const std::string& text);
+
 // Output buffer over a descriptor; flushing writes through with write(2).
 class FdOutBuf : public std::streambuf {
  public:
@@ -32,8 +38,6 @@ class FdOutBuf : public std::streambuf {
   int sync() override;
 
  private:
-  bool writeAll(const char* data, size_t size);
-
   int fd_ = -1;
   char buffer_[4096];
   size_t used_ = 0;

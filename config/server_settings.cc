@@ -47,31 +47,6 @@ const SettingsKey* findSettingsKey(const std::string& key) {
   return nullptr;
 }
 
-std::string shellQuote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) {
-    if (c == '\'') {
-      quoted += "'\\''";
-    } else {
-      quoted += c;
-    }
-  }
-  return quoted + "'";
-}
-
-bool writeAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    ssize_t n = write(fd, data, size);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n < 0)
-      return false;
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 // Jobs run side by side, so each makes its listing under a name of its own. A file left there by a
 // dead process with the same id is removed first; O_EXCL then refuses anything planted meanwhile.
 int createOwnListing(const std::string& path) {
@@ -81,7 +56,7 @@ int createOwnListing(const std::string& path) {
 
 // plutil's exit status tells nothing useful: a listing it could not make fails to parse later.
 void runPlutil(int fd) {
-  std::string command = shellQuote(paths::kPlutil) + " -p " + shellQuote(paths::kSettingsFile);
+  std::string command = ShellQuote(paths::kPlutil) + " -p " + ShellQuote(paths::kSettingsFile);
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr)
     return;
@@ -91,7 +66,7 @@ void runPlutil(int fd) {
     ssize_t n = read(fileno(pipe), block, sizeof block);
     if (n < 0 && errno == EINTR)
       continue;
-    if (n <= 0 || !writeAll(fd, block, static_cast<size_t>(n)))
+    if (n <= 0 || !WriteAll(fd, block, static_cast<size_t>(n)))
       break;
   }
   pclose(pipe);

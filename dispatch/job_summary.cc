@@ -30,14 +30,6 @@ const SettingRule kSettingRules[] = {
     {kDuplexKey, "3", &JobInfo::binding, "SHORTEDGE"},
 };
 
-// The path goes into a shell command line; single quotes keep every byte literal.
-std::string ShellQuote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text)
-    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
 std::string LookUp(const OptionsMap& options, const std::string& key, const std::string& fallback) {
   auto it = options.find(key);
   return it == options.end() ? fallback : it->second;
