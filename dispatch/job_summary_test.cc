@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/files.h"
+
 #include "backend/job_log.h"
 #include "tests/support/test_pdf.h"
 
@@ -22,20 +24,6 @@ namespace fs = std::filesystem;
 
 const std::string kColorKey = "com.apple.print.PrintSettings.PMColorSpaceModel..n.";
 const std::string kDuplexKey = "com.apple.print.PrintSettings.PMDuplexing..n.";
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// The job log's lines without their "YYYY-MM-DD HH:MM:SS " stamps.
-std::vector<std::string> Messages(const std::string& log) {
-  std::vector<std::string> messages;
-  std::istringstream in(log);
-  for (std::string line; std::getline(in, line);)
-    messages.push_back(line.substr(20));
-  return messages;
-}
 
 class JobSummary : public ::testing::Test {
  protected:
@@ -159,7 +147,7 @@ TEST_F(JobSummary, CountsPagesWithThePageCountProgram) {
     std::ostringstream log;
     CountPdfPages(log, job, c.file.empty() ? dir_ + "missing.pdf" : path);
     EXPECT_EQ(job.pages, c.expected) << c.name;
-    EXPECT_EQ(Messages(log.str()), std::vector<std::string>{"parser pagecount:" + c.expected})
+    EXPECT_EQ(Unstamped(log.str()), std::vector<std::string>{"parser pagecount:" + c.expected})
         << c.name;
   }
   EXPECT_FALSE(fs::exists("pwned"));
@@ -249,7 +237,7 @@ TEST_F(JobSummary, WritesControlFileAndLog) {
           "PageOrientation:" + c.orientation, std::string("DriverName:HP LaserJet")}) {
       expected.push_back(line);
     }
-    EXPECT_EQ(Messages(log.str()), expected) << c.name;
+    EXPECT_EQ(Unstamped(log.str()), expected) << c.name;
     EXPECT_EQ(job.documentName, "My Report") << c.name;
     EXPECT_EQ(job.paper, c.paper) << c.name;
     EXPECT_EQ(job.orientation, c.orientation) << c.name;

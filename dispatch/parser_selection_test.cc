@@ -1,7 +1,9 @@
 #include "dispatch/parser_selection.h"
 
 #include <gtest/gtest.h>
+
 #include <unistd.h>
+#include "tests/support/files.h"
 
 #include <filesystem>
 #include <fstream>
@@ -22,14 +24,6 @@ const char kDriverOutput[] =
     "%%BeginFeature: *Duplex DuplexTumble\n"
     "@PJL SET GRAYSCALE=ON\n"
     "%%BeginFeature: *KMDuplex Single\n";
-
-std::vector<std::string> Messages(const std::string& log) {
-  std::vector<std::string> messages;
-  std::istringstream in(log);
-  for (std::string line; std::getline(in, line);)
-    messages.push_back(line.substr(20));
-  return messages;
-}
 
 class ParserSelection : public ::testing::Test {
  protected:
@@ -88,7 +82,7 @@ TEST_F(ParserSelection, DriverFamilyChoosesTheParser) {
     JobInfo job = SelectParser(log, c.extension, path, c.model, "Title", 7, "a=1 b=2", settings);
     ::testing::internal::GetCapturedStdout();
 
-    std::vector<std::string> messages = Messages(log.str());
+    std::vector<std::string> messages = Unstamped(log.str());
     std::vector<std::string> expected = {"begin parser file"};
     expected.insert(expected.end(), c.logStart.begin(), c.logStart.end());
     ASSERT_GE(messages.size(), expected.size()) << where;
@@ -143,7 +137,7 @@ TEST_F(ParserSelection, PdfKeepsDefaultsAndTakesColourFromModel) {
     JobInfo job =
         SelectParser(log, ".pdf", path, c.model, "My Report", c.copies, c.options, settings);
     EXPECT_EQ(
-        Messages(log.str()),
+        Unstamped(log.str()),
         (std::vector<std::string>{"begin parser file", "using pdf driver parser", c.colourLine}))
         << c.model;
     EXPECT_EQ(job.color, c.color) << c.model;

@@ -1,9 +1,11 @@
 #include "dispatch/pjl_wrapper.h"
 
 #include <gtest/gtest.h>
+
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include "tests/support/files.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -17,15 +19,6 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string kTrailer("\x1b%-12345X@PJL EOJ+\n%-12345X", 27);
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
 
 class PjlWrapper : public ::testing::Test {
  protected:

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "submit/sha256.h"
+#include "tests/support/files.h"
 #include "tests/support/print_server_process.h"
 
 namespace {
@@ -52,16 +53,17 @@ TEST_F(NotifyTest, SignedMessagesAreAccepted) {
   }
   std::vector<std::string> expected = {R"({"content":"1f0c-uuid","messageId":"UploadJob"})",
                                        R"({"content":"","messageId":"UploadJob"})"};
-  EXPECT_EQ(ReadLines(server_.store() + "/notifications.log"), expected);
-  EXPECT_TRUE(ReadLines(server_.store() + "/notifications-refused.log").empty());
+  EXPECT_EQ(Lines(ReadFile(server_.store() + "/notifications.log")), expected);
+  EXPECT_TRUE(Lines(ReadFile(server_.store() + "/notifications-refused.log")).empty());
 }
 
 TEST_F(NotifyTest, MessageSignedWithAnotherKeyIsRefused) {
   httplib::Result result = send("0000", "1f0c-uuid");
   ASSERT_TRUE(result);
   EXPECT_EQ(result->status, 401);
-  EXPECT_TRUE(ReadLines(server_.store() + "/notifications.log").empty());
-  std::vector<std::string> refused = ReadLines(server_.store() + "/notifications-refused.log");
+  EXPECT_TRUE(Lines(ReadFile(server_.store() + "/notifications.log")).empty());
+  std::vector<std::string> refused =
+      Lines(ReadFile(server_.store() + "/notifications-refused.log"));
   ASSERT_EQ(refused.size(), 1u);
   EXPECT_EQ(refused[0].rfind("bad nonce\t", 0), 0u) << refused[0];
 }

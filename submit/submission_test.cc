@@ -11,6 +11,7 @@
 
 #include "backend/paths.h"
 #include "tests/support/client_settings.h"
+#include "tests/support/files.h"
 #include "tests/support/print_server_process.h"
 
 namespace fs = std::filesystem;
@@ -54,7 +55,7 @@ class SubmitJobTest : public ::testing::Test {
     fs::create_directories(fs::path(paths::kSettingsFile).parent_path());
     fs::create_directories(paths::kLogDir);
     dataFileName_ = std::string(kUuid) + "-" + std::to_string(getpid()) + ".ps";
-    ASSERT_TRUE(WriteWholeFile(dataPath(), "%!PS-Adobe-3.0\nshowpage\n"));
+    ASSERT_TRUE(WriteFile(dataPath(), "%!PS-Adobe-3.0\nshowpage\n"));
   }
 
   void TearDown() override {
@@ -77,16 +78,16 @@ class SubmitJobTest : public ::testing::Test {
     if (settings.serverIp == kServer) {
       settings.serverIp = server_.address();
     }
-    EXPECT_TRUE(WriteWholeFile(paths::kSettingsFile,
-                               ClientSettingsPlist({{"PassWord", "not-this-one"},
-                                                    {"PassWord2", settings.password},
-                                                    {"ServerIp", settings.serverIp},
-                                                    {"UserName", settings.userName}})));
+    EXPECT_TRUE(
+        WriteFile(paths::kSettingsFile, ClientSettingsPlist({{"PassWord", "not-this-one"},
+                                                             {"PassWord2", settings.password},
+                                                             {"ServerIp", settings.serverIp},
+                                                             {"UserName", settings.userName}})));
     return SubmitJob(log_, job(), uuid, dataFileName_);
   }
 
   std::vector<std::string> notifications() const {
-    return ReadLines(server_.store() + "/notifications.log");
+    return Lines(ReadFile(server_.store() + "/notifications.log"));
   }
 
   std::string oldPath_;
@@ -107,7 +108,7 @@ TEST_F(SubmitJobTest, AcceptedJobIsUploaded) {
   EXPECT_TRUE(std::regex_search(log_.str(), answerEnd)) << log_.str();
   std::vector<std::string> jobs = StoredJobs(server_.store());
   ASSERT_EQ(jobs.size(), 1u);
-  EXPECT_EQ(ReadWholeFile(jobs[0] + "/" + dataFileName_), ReadWholeFile(dataPath()));
+  EXPECT_EQ(ReadFile(jobs[0] + "/" + dataFileName_), ReadFile(dataPath()));
   EXPECT_TRUE(notifications().empty());
 }
 
@@ -187,11 +188,11 @@ TEST_F(SubmitJobTest, EveryWayALoginOrUploadEnds) {
     if (!o.dataFile) {
       fs::remove(dataPath());
     }
-    ASSERT_TRUE(WriteWholeFile(paths::kSettingsFile,
-                               ClientSettingsPlist({{"PassWord", "not-this-one"},
-                                                    {"PassWord2", settings.password},
-                                                    {"ServerIp", settings.serverIp},
-                                                    {"UserName", settings.userName}})));
+    ASSERT_TRUE(
+        WriteFile(paths::kSettingsFile, ClientSettingsPlist({{"PassWord", "not-this-one"},
+                                                             {"PassWord2", settings.password},
+                                                             {"ServerIp", settings.serverIp},
+                                                             {"UserName", settings.userName}})));
     std::ostringstream log;
     auto begin = std::chrono::steady_clock::now();
     EXPECT_EQ(SubmitJob(log, job(), kUuid, dataFileName_), o.status);
@@ -200,12 +201,12 @@ TEST_F(SubmitJobTest, EveryWayALoginOrUploadEnds) {
     for (const std::string& absent : o.absent) {
       EXPECT_EQ(log.str().find(absent), std::string::npos) << absent << "\n" << log.str();
     }
-    std::vector<std::string> received = ReadLines(server.store() + "/notifications.log");
+    std::vector<std::string> received = Lines(ReadFile(server.store() + "/notifications.log"));
     EXPECT_EQ(received.size(), o.notifications);
     for (const std::string& message : received) {
       EXPECT_EQ(message, std::string(R"({"content":")") + kUuid + R"(","messageId":"UploadJob"})");
     }
-    EXPECT_TRUE(ReadLines(server.store() + "/notifications-refused.log").empty());
+    EXPECT_TRUE(Lines(ReadFile(server.store() + "/notifications-refused.log")).empty());
     EXPECT_TRUE(StoredJobs(server.store()).empty());
   }
 }
@@ -229,11 +230,11 @@ TEST_F(SubmitJobTest, MissingNotifierIsNotedOnlyOnTheExceptionPath) {
     ASSERT_TRUE(server.start({"--mode", c.mode}));
     Settings settings;
     settings.serverIp = server.address();
-    ASSERT_TRUE(WriteWholeFile(paths::kSettingsFile,
-                               ClientSettingsPlist({{"PassWord", "not-this-one"},
-                                                    {"PassWord2", settings.password},
-                                                    {"ServerIp", settings.serverIp},
-                                                    {"UserName", settings.userName}})));
+    ASSERT_TRUE(
+        WriteFile(paths::kSettingsFile, ClientSettingsPlist({{"PassWord", "not-this-one"},
+                                                             {"PassWord2", settings.password},
+                                                             {"ServerIp", settings.serverIp},
+                                                             {"UserName", settings.userName}})));
     std::ostringstream log;
     auto begin = std::chrono::steady_clock::now();
     EXPECT_EQ(SubmitJob(log, job(), kUuid, dataFileName_), c.status) << c.mode;

@@ -10,6 +10,7 @@
 
 #include "backend/paths.h"
 #include "submit/login.h"
+#include "tests/support/files.h"
 #include "tests/support/print_server_process.h"
 
 namespace fs = std::filesystem;
@@ -102,7 +103,7 @@ class UploadTest : public ::testing::Test {
     fs::create_directories(paths::kLogDir);
     dataFileName_ = "upload-test-" + std::to_string(getpid()) + ".pdf";
     data_ = binaryData(3 * 1024 * 1024 + 17);
-    ASSERT_TRUE(WriteWholeFile(dataPath(), data_));
+    ASSERT_TRUE(WriteFile(dataPath(), data_));
   }
 
   void TearDown() override { fs::remove(dataPath()); }
@@ -139,13 +140,13 @@ TEST_F(UploadTest, ServerHoldsTheFileAndTheJobDescription) {
   ASSERT_TRUE(upload(token));
   std::vector<std::string> jobs = StoredJobs(server_.store());
   ASSERT_EQ(jobs.size(), 1u);
-  EXPECT_TRUE(ReadWholeFile(jobs[0] + "/" + dataFileName_) == data_);
-  EXPECT_EQ(ReadWholeFile(jobs[0] + "/token"), token);
-  nlohmann::json properties = nlohmann::json::parse(ReadWholeFile(jobs[0] + "/printProperties"));
+  EXPECT_TRUE(ReadFile(jobs[0] + "/" + dataFileName_) == data_);
+  EXPECT_EQ(ReadFile(jobs[0] + "/token"), token);
+  nlohmann::json properties = nlohmann::json::parse(ReadFile(jobs[0] + "/printProperties"));
   EXPECT_EQ(properties["DocumentName"], sampleJob().documentName);
   EXPECT_EQ(properties["AllPage"], "12");
   EXPECT_EQ(properties["Paper"], "ISOA4");
-  std::vector<std::string> form = ReadLines(jobs[0] + "/form");
+  std::vector<std::string> form = Lines(ReadFile(jobs[0] + "/form"));
   std::vector<std::string> expected = {
       "token\t\t", "printProperties\t\t",
       "uploadfile\t" + dataFileName_ + "\tapplication/octet-stream"};
@@ -182,7 +183,7 @@ TEST_F(UploadTest, UnreadableDataFileSendsNothing) {
   ASSERT_TRUE(startServer({}));
   std::string token = login();
   std::string target = dataPath() + ".target";
-  ASSERT_TRUE(WriteWholeFile(target, "secret"));
+  ASSERT_TRUE(WriteFile(target, "secret"));
   std::string link = "upload-test-link-" + std::to_string(getpid()) + ".pdf";
   fs::create_symlink(target, std::string(paths::kLogDir) + link);
   for (const std::string& name : {std::string("no-such-job.pdf"), link}) {
@@ -230,7 +231,7 @@ TEST_F(UploadTest, HttpsServerWithSelfSignedCertificateIsAccepted) {
   EXPECT_TRUE(uploadFileToQuoradexV2(log_, https, token, sampleJob(), dataFileName_));
   std::vector<std::string> jobs = StoredJobs(server_.store());
   ASSERT_EQ(jobs.size(), 1u);
-  EXPECT_TRUE(ReadWholeFile(jobs[0] + "/" + dataFileName_) == data_);
+  EXPECT_TRUE(ReadFile(jobs[0] + "/" + dataFileName_) == data_);
   fs::remove_all(dir);
 }
 

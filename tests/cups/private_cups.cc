@@ -229,18 +229,6 @@ bool SchedulerDone(const JobOutcome& outcome) {
          (outcome.state == IPP_JSTATE_PENDING && outcome.queueStopped);
 }
 
-bool IsStamp(const std::string& line) {
-  static constexpr char kShape[] = "dddd-dd-dd dd:dd:dd ";
-  if (line.size() < sizeof(kShape) - 1)
-    return false;
-  for (size_t i = 0; i + 1 < sizeof(kShape); ++i) {
-    bool digit = line[i] >= '0' && line[i] <= '9';
-    if (kShape[i] == 'd' ? !digit : line[i] != kShape[i])
-      return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 int RunIsolated(char* argv[]) {
@@ -362,46 +350,6 @@ std::string SchedulerLogOf(const World& world, int id) {
       lines += line + "\n";
   }
   return lines;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
-bool WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-  out.close();
-  return out.good();
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line))
-    lines.push_back(line);
-  return lines;
-}
-
-std::vector<std::string> Unstamped(const std::string& text) {
-  std::vector<std::string> lines = Lines(text);
-  for (std::string& line : lines) {
-    if (IsStamp(line))
-      line.erase(0, 20);
-  }
-  return lines;
-}
-
-bool Contains(const std::vector<std::string>& lines, const std::string& line) {
-  for (const std::string& candidate : lines) {
-    if (candidate == line)
-      return true;
-  }
-  return false;
 }
 
 std::string StoredUpload(const World& world, const std::string& fileName) {

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/files.h"
+
 // A private CUPS scheduler with the backend installed as a user's machine would have it, plus the
 // local print-management server and notifier, all inside the test's own namespaces: a private
 // loopback (the notifier's fixed port cannot collide), a private process tree (everything dies
@@ -60,13 +62,6 @@ bool HasReason(const JobOutcome& outcome, const std::string& reason);
 
 // The scheduler's error_log lines of one job, for failure reports.
 std::string SchedulerLogOf(const World& world, int id);
-
-std::string ReadFile(const std::string& path);
-bool WriteFile(const std::string& path, const std::string& bytes);
-std::vector<std::string> Lines(const std::string& text);
-// Job log lines with their "YYYY-MM-DD HH:MM:SS " stamp removed; plain lines stay as they are.
-std::vector<std::string> Unstamped(const std::string& text);
-bool Contains(const std::vector<std::string>& lines, const std::string& line);
 
 // The print server's job folder holding an upload of that file name, or empty.
 std::string StoredUpload(const World& world, const std::string& fileName);

@@ -32,42 +32,6 @@ void ResetSandbox() {
   fs::create_directories(SandboxDir() + "/private/var/spool");
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteFile(const std::string& path, const std::string& data) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << data;
-}
-
-bool FileExists(const std::string& path) {
-  struct stat info;
-  return lstat(path.c_str(), &info) == 0;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);)
-    lines.push_back(line);
-  return lines;
-}
-
-std::vector<std::string> Unstamped(const std::string& text) {
-  std::vector<std::string> lines = Lines(text);
-  for (std::string& line : lines) {
-    bool stamped = line.size() >= 20 && line[4] == '-' && line[7] == '-' && line[10] == ' ' &&
-                   line[13] == ':' && line[16] == ':' && line[19] == ' ';
-    if (stamped)
-      line.erase(0, 20);
-  }
-  return lines;
-}
-
 std::vector<std::string> CupsEnvironment(const char* model, const std::string& path) {
   std::vector<std::string> env;
   env.push_back("PATH=" + (path.empty() ? std::string("/usr/bin:/usr/sbin:/bin") : path));

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/files.h"
+
 // Runs the sandboxed backend (the real program, its fixed paths inside the build tree) as the CUPS
 // scheduler would: exact argv and environment, print data on standard input or in a file.
 struct BackendCall {
@@ -28,13 +30,6 @@ std::string BackendPath();
 
 // Empties the sandbox so a test starts from a system where the backend never ran.
 void ResetSandbox();
-
-std::string ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const std::string& data);
-bool FileExists(const std::string& path);  // without following a symlink
-std::vector<std::string> Lines(const std::string& text);
-// Lines with their "YYYY-MM-DD HH:MM:SS " stamp removed; plain lines stay as they are.
-std::vector<std::string> Unstamped(const std::string& text);
 
 // An environment like the scheduler's: 28 entries, then, when a model is given, the printer model
 // at index 28 and one more entry.

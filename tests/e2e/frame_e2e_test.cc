@@ -64,10 +64,6 @@ testing::AssertionResult SameBytes(const std::string& actual, const std::string&
 
 const std::string kWrapTrailer = "\x1b%-12345X@PJL EOJ+\n%-12345X";
 
-bool Contains(const std::vector<std::string>& lines, const std::string& line) {
-  return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
-
 class Frame : public testing::Test {
  protected:
   void SetUp() override { ResetSandbox(); }

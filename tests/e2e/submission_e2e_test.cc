@@ -8,6 +8,7 @@
 
 #include "tests/e2e/backend_runner.h"
 #include "tests/support/client_settings.h"
+#include "tests/support/files.h"
 #include "tests/support/print_server_process.h"
 #include "tests/support/test_pdf.h"
 
@@ -51,7 +52,7 @@ TEST_P(Submission, ExitStatusUploadAndNotifierMessage) {
 
   std::vector<std::string> jobs = StoredJobs(server.store());
   ASSERT_EQ(jobs.size(), c.uploads);
-  std::vector<std::string> messages = ReadLines(server.store() + "/notifications.log");
+  std::vector<std::string> messages = Lines(ReadFile(server.store() + "/notifications.log"));
   ASSERT_EQ(messages.size(), c.notifications);
   if (c.notifications > 0) {
     EXPECT_EQ(messages[0],

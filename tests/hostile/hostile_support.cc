@@ -115,7 +115,7 @@ std::string StoredJobWithFile(const std::string& store, const std::string& fileN
 }
 
 size_t Notifications(const std::string& store) {
-  return ReadLines(store + "/notifications.log").size();
+  return Lines(ReadFile(store + "/notifications.log")).size();
 }
 
 bool LogHas(const std::string& line) {

@@ -93,28 +93,6 @@ PrintServerProcess::~PrintServerProcess() {
   }
 }
 
-std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
-std::vector<std::string> ReadLines(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) {
-    lines.push_back(line);
-  }
-  return lines;
-}
-
-bool WriteWholeFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-  return static_cast<bool>(out);
-}
-
 std::vector<std::string> StoredJobs(const std::string& store) {
   std::vector<std::string> jobs;
   std::error_code ignored;

@@ -31,15 +31,6 @@ class PrintServerProcess {
   std::string store_;
 };
 
-// A whole file's bytes (test fixtures are small), or empty when it cannot be read.
-std::string ReadWholeFile(const std::string& path);
-
-// The lines of a file, without their line ends.
-std::vector<std::string> ReadLines(const std::string& path);
-
-// Writes the bytes to the file, replacing it.
-bool WriteWholeFile(const std::string& path, const std::string& bytes);
-
 // The print server's job folders ("job-N") in its storage folder.
 std::vector<std::string> StoredJobs(const std::string& store);
 
