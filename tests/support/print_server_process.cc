@@ -4,7 +4,9 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#ifdef __linux__
 #include <sys/prctl.h>
+#endif
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,8 +25,10 @@ constexpr char kServerProgram[] = VP_BINARY_DIR "/tools/print-server/print-serve
 constexpr int kStartTimeoutMs = 10000;
 
 [[noreturn]] void runServer(char* const* argv, int out) {
+#ifdef __linux__
   // Dies with the test, so a crashed test never leaves the notifier port taken.
   prctl(PR_SET_PDEATHSIG, SIGKILL);
+#endif
   dup2(out, STDOUT_FILENO);
   execv(kServerProgram, argv);
   _exit(127);
