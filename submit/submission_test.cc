@@ -28,6 +28,14 @@ struct Settings {
   std::string password = "s3cret &+#";
 };
 
+// The client's settings file as the backend finds it, with a "PassWord" it must not use.
+bool writeSettings(const Settings& settings) {
+  return WriteFile(paths::kSettingsFile, ClientSettingsPlist({{"PassWord", "not-this-one"},
+                                                              {"PassWord2", settings.password},
+                                                              {"ServerIp", settings.serverIp},
+                                                              {"UserName", settings.userName}}));
+}
+
 // Each line must appear as a stamped message, in this order.
 void expectLinesInOrder(const std::string& log, const std::vector<std::string>& lines) {
   size_t at = 0;
@@ -78,11 +86,7 @@ class SubmitJobTest : public ::testing::Test {
     if (settings.serverIp == kServer) {
       settings.serverIp = server_.address();
     }
-    EXPECT_TRUE(
-        WriteFile(paths::kSettingsFile, ClientSettingsPlist({{"PassWord", "not-this-one"},
-                                                             {"PassWord2", settings.password},
-                                                             {"ServerIp", settings.serverIp},
-                                                             {"UserName", settings.userName}})));
+    EXPECT_TRUE(writeSettings(settings));
     return SubmitJob(log_, job(), uuid, dataFileName_);
   }
 
@@ -188,11 +192,7 @@ TEST_F(SubmitJobTest, EveryWayALoginOrUploadEnds) {
     if (!o.dataFile) {
       fs::remove(dataPath());
     }
-    ASSERT_TRUE(
-        WriteFile(paths::kSettingsFile, ClientSettingsPlist({{"PassWord", "not-this-one"},
-                                                             {"PassWord2", settings.password},
-                                                             {"ServerIp", settings.serverIp},
-                                                             {"UserName", settings.userName}})));
+    ASSERT_TRUE(writeSettings(settings));
     std::ostringstream log;
     auto begin = std::chrono::steady_clock::now();
     EXPECT_EQ(SubmitJob(log, job(), kUuid, dataFileName_), o.status);
@@ -230,11 +230,7 @@ TEST_F(SubmitJobTest, MissingNotifierIsNotedOnlyOnTheExceptionPath) {
     ASSERT_TRUE(server.start({"--mode", c.mode}));
     Settings settings;
     settings.serverIp = server.address();
-    ASSERT_TRUE(
-        WriteFile(paths::kSettingsFile, ClientSettingsPlist({{"PassWord", "not-this-one"},
-                                                             {"PassWord2", settings.password},
-                                                             {"ServerIp", settings.serverIp},
-                                                             {"UserName", settings.userName}})));
+    ASSERT_TRUE(writeSettings(settings));
     std::ostringstream log;
     auto begin = std::chrono::steady_clock::now();
     EXPECT_EQ(SubmitJob(log, job(), kUuid, dataFileName_), c.status) << c.mode;
