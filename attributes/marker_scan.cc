@@ -10,7 +10,7 @@
 #include <iostream>
 #include <vector>
 
-#include "backend/job_log.h"
+#include "util/job_log.h"
 
 namespace {
 

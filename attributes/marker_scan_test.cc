@@ -8,7 +8,7 @@
 #include <random>
 #include <sstream>
 
-#include "backend/job_log.h"
+#include "util/job_log.h"
 
 namespace {
 

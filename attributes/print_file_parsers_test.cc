@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "attributes/marker_scan.h"
-#include "backend/job_log.h"
+#include "util/job_log.h"
 
 namespace {
 

@@ -8,22 +8,22 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <vector>
 
 #include <cups/cups.h>
 
 #include "attributes/job_info.h"
-#include "attributes/print_settings.h"
 #include "backend/control_file.h"
-#include "backend/cups_private.h"
-#include "backend/job_log.h"
+#include "backend/driver_model.h"
 #include "backend/run_loop.h"
-#include "backend/safe_file.h"
 #include "backend/spool.h"
 #include "dispatch/job_summary.h"
 #include "dispatch/parser_selection.h"
 #include "dispatch/pjl_wrapper.h"
 #include "submit/submission.h"
+#include "util/cups_private.h"
+#include "util/job_log.h"
+#include "util/paths.h"
+#include "util/safe_file.h"
 
 namespace {
 
@@ -75,28 +75,25 @@ int main(int argc, char* argv[], char* envp[]) {
   if (argc == 7)
     LogPlain(log, std::string("PrintDataFile:") + argv[6]);
 
-  SpoolResult spool = SpoolPrintData(log, print_fd, options);
-  if (spool.exitStatus >= 0)
-    return spool.exitStatus;
-  const std::string dataFileName = spool.jobUuid + spool.extension;
-  const std::string dataPath = DataFilePath(spool.jobUuid, spool.extension);
+  const SpoolResult spool = SpoolPrintData(log, print_fd, options);
+  if (spool.endStatus)
+    return *spool.endStatus;
+  const std::string dataPath = JobFilePath(spool.dataFileName);
   const bool isPdf = spool.extension == ".pdf";
 
-  std::string driverModel = ReadDriverModel(log, envp);
+  const std::string driverModel = ReadDriverModel(log, envp);
   SafeOutFile control;
   OpenControlFile(log, control, spool.jobUuid);
 
-  std::vector<OptionPair> settings;
-  JobInfo job = SelectParser(log, spool.extension, dataPath, driverModel, title, atoi(argv[4]),
-                             optionsText, settings);
+  JobInfo job = SelectParser(log, spool.extension, dataPath, driverModel, title, atoi(argv[4]));
   if (isPdf) {
-    ApplyPrintSettings(job, settings);
+    ApplyPrintSettings(job, optionsText);
     CountPdfPages(log, job, dataPath);
   }
-  WriteJobSummary(log, control, job, dataFileName, title, options, driverModel);
+  WriteJobSummary(log, control, job, spool.dataFileName, title, options, driverModel);
   Log(log, "tbytes", std::to_string(spool.copiedBytes));
   if (isPdf)
     WrapPdfInPjl(log, dataPath, title, job);
 
-  return SubmitJob(log, job, spool.jobUuid, dataFileName);
+  return SubmitJob(log, job, spool.jobUuid, spool.dataFileName);
 }

@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "backend/cups_private.h"
+#include "util/cups_private.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "backend/cups_private.h"
+#include "util/cups_private.h"
 
 namespace {
 

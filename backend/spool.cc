@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "backend/cups_private.h"
-#include "backend/job_log.h"
-#include "backend/paths.h"
 #include "backend/run_loop.h"
-#include "backend/safe_file.h"
+#include "util/cups_private.h"
+#include "util/job_log.h"
+#include "util/paths.h"
+#include "util/safe_file.h"
 
 namespace {
 
@@ -48,10 +48,6 @@ std::string JobUuidFromOptions(std::ostream& log, const OptionsMap& options) {
   return uuid;
 }
 
-std::string DataFilePath(const std::string& jobUuid, const std::string& extension) {
-  return paths::kLogDir + jobUuid + extension;
-}
-
 SpoolResult SpoolPrintData(std::ostream& log, int print_fd, const OptionsMap& options) {
   SpoolResult result;
   const bool from_stdin = print_fd == 0;
@@ -61,24 +57,25 @@ SpoolResult SpoolPrintData(std::ostream& log, int print_fd, const OptionsMap& op
   result.extension = ".pjl";
   if (from_stdin) {
     if (backendWaitLoop(-1, nullptr, 0, nullptr) == 0) {
-      result.exitStatus = 0;
+      result.endStatus = 0;
       return result;
     }
     first_size = read(0, first_block, sizeof first_block);
     if (first_size <= 0) {
-      result.exitStatus = 0;
+      result.endStatus = 0;
       return result;
     }
     result.extension = SniffExtension(first_block, static_cast<size_t>(first_size));
   }
 
   result.jobUuid = JobUuidFromOptions(log, options);
-  std::string path = DataFilePath(result.jobUuid, result.extension);
+  result.dataFileName = result.jobUuid + result.extension;
+  std::string path = JobFilePath(result.dataFileName);
   // Truncated: jobs without a UUID share one name and must not inherit an earlier job's tail.
   int device_fd = OpenNoFollow(path, O_WRONLY | O_CREAT | O_TRUNC, 0777);
   if (device_fd < 0) {
     LogPlain(log, "Can't write print data file:" + path);
-    result.exitStatus = 1;
+    result.endStatus = 1;
     return result;
   }
   LogPlain(log, path + ",device_fd:" + std::to_string(device_fd));

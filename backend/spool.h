@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -8,9 +9,10 @@
 
 // What spooling hands on to the later stages.
 struct SpoolResult {
-  int exitStatus = -1;  // >= 0 when the run must end now with this status
+  std::optional<int> endStatus;  // set when the run must end now, with this exit status
   std::string jobUuid;
-  std::string extension;  // ".pjl", ".ps" or ".pdf"
+  std::string extension;     // ".pjl", ".ps" or ".pdf"
+  std::string dataFileName;  // job UUID and extension, in the log directory
   int64_t copiedBytes = 0;
 };
 
@@ -25,6 +27,3 @@ std::string JobUuidFromOptions(std::ostream& log, const OptionsMap& options);
 // Copies the print data (standard input when print_fd is 0, else the print file) into the data
 // file in the log directory, with the CUPS status lines on standard error.
 SpoolResult SpoolPrintData(std::ostream& log, int print_fd, const OptionsMap& options);
-
-// The data file's path: log directory, job UUID, extension.
-std::string DataFilePath(const std::string& jobUuid, const std::string& extension);

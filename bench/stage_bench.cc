@@ -25,8 +25,6 @@
 #include <vector>
 
 #include "attributes/print_file_parsers.h"
-#include "backend/paths.h"
-#include "backend/safe_file.h"
 #include "backend/spool.h"
 #include "bench/bench_inputs.h"
 #include "bench/bench_process.h"
@@ -34,6 +32,8 @@
 #include "dispatch/pjl_wrapper.h"
 #include "submit/login.h"
 #include "submit/upload.h"
+#include "util/paths.h"
+#include "util/safe_file.h"
 
 namespace fs = std::filesystem;
 
@@ -283,7 +283,7 @@ std::string SpoolBackend(Bench& b, double& seconds) {
   dup2(ends[0], 0);
   close(ends[0]);
   // Every job gets a new data file, named after its UUID.
-  unlink(DataFilePath("bench-spool", ".ps").c_str());
+  unlink(JobFilePath("bench-spool.ps").c_str());
   SpoolResult spool;
   Clock::time_point start = Clock::now();
   pid_t feeder = Feed(b.ps, ends[1]);
@@ -293,8 +293,8 @@ std::string SpoolBackend(Bench& b, double& seconds) {
   seconds = SecondsSince(start);
   dup2(savedIn, 0);
   close(savedIn);
-  bool whole = spool.copiedBytes >= 0 &&
-               FileSize(DataFilePath("bench-spool", spool.extension)) == FileSize(b.ps);
+  bool whole =
+      spool.copiedBytes >= 0 && FileSize(JobFilePath(spool.dataFileName)) == FileSize(b.ps);
   return fed.status == 0 && whole ? "" : "spooled data incomplete";
 }
 

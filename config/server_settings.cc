@@ -11,9 +11,10 @@
 #include <string>
 #include <utility>
 
-#include "backend/job_log.h"
-#include "backend/paths.h"
-#include "backend/safe_file.h"
+#include "util/job_log.h"
+#include "util/paths.h"
+#include "util/safe_file.h"
+#include "util/shell_quote.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 
 #include <gtest/gtest.h>
 
-#include "backend/paths.h"
+#include "util/paths.h"
 
 namespace {
 

@@ -5,8 +5,10 @@
 #include <memory>
 #include <stdexcept>
 
-#include "backend/job_log.h"
-#include "backend/paths.h"
+#include "attributes/print_settings.h"
+#include "util/job_log.h"
+#include "util/paths.h"
+#include "util/shell_quote.h"
 
 namespace {
 
@@ -74,8 +76,8 @@ std::string executeCommand(const std::string& command) {
   return result;
 }
 
-void ApplyPrintSettings(JobInfo& job, const std::vector<OptionPair>& settings) {
-  for (const OptionPair& setting : settings) {
+void ApplyPrintSettings(JobInfo& job, const std::string& optionsText) {
+  for (const OptionPair& setting : parsePrintSettings(optionsText)) {
     std::cout << "Key: " << setting.first << ", Value: " << setting.second << std::endl;
     for (const SettingRule& rule : kSettingRules) {
       if (setting.first == rule.key && setting.second == rule.value)

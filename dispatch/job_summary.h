@@ -2,19 +2,17 @@
 
 #include <ostream>
 #include <string>
-#include <vector>
 
 #include "attributes/job_info.h"
-#include "attributes/print_settings.h"
-#include "backend/safe_file.h"
+#include "util/safe_file.h"
 
 // Runs `command` through the shell and returns what it printed, every newline removed.
 // Throws std::runtime_error("popen() failed!") when the command cannot be started.
 std::string executeCommand(const std::string& command);
 
-// PDF jobs: the print dialog's colour and duplex settings, last recognised value winning.
-// Echoes every pair on standard output.
-void ApplyPrintSettings(JobInfo& job, const std::vector<OptionPair>& settings);
+// PDF jobs: the print dialog's colour and duplex settings in the options text, read as
+// print-settings pairs, last recognised value winning. Echoes every pair on standard output.
+void ApplyPrintSettings(JobInfo& job, const std::string& optionsText);
 
 // PDF jobs: `pages` from the page-count program. When the program cannot be started the job goes
 // on with the count it had.

@@ -15,8 +15,8 @@
 
 #include "tests/support/files.h"
 
-#include "backend/job_log.h"
 #include "tests/support/test_pdf.h"
+#include "util/job_log.h"
 
 namespace {
 
@@ -54,54 +54,33 @@ TEST(ApplyPrintSettings, DialogSettingsSetColourAndDuplex) {
   struct Case {
     std::string name;
     std::string startColor;
-    std::vector<OptionPair> settings;
+    std::string options;
     std::string color, duplex, binding;
   } cases[] = {
-      {"none", "Grayscale", {}, "Grayscale", "OneSided", ""},
-      {"long edge", "Grayscale", {{kDuplexKey, "2"}}, "Grayscale", "TwoSided", "LONGEDGE"},
-      {"short edge", "Grayscale", {{kDuplexKey, "3"}}, "Grayscale", "TwoSided", "SHORTEDGE"},
-      {"one-sided", "Grayscale", {{kDuplexKey, "1"}}, "Grayscale", "OneSided", ""},
-      {"colour over driver", "Grayscale", {{kColorKey, "2"}}, "Color", "OneSided", ""},
-      {"gray over driver", "Color", {{kColorKey, "1"}}, "Grayscale", "OneSided", ""},
-      {"unknown colour value", "Color", {{kColorKey, "3"}}, "Color", "OneSided", ""},
-      {"value not one character",
-       "Grayscale",
-       {{kColorKey, "22"}, {kDuplexKey, " 2"}},
-       "Grayscale",
-       "OneSided",
-       ""},
-      {"key case differs",
-       "Grayscale",
-       {{"com.apple.print.PrintSettings.pmduplexing..n.", "2"},
-        {"com.apple.print.PrintSettings.PMColorSpaceModel..N.", "2"}},
-       "Grayscale",
-       "OneSided",
-       ""},
-      {"key without ..n.",
-       "Grayscale",
-       {{"com.apple.print.PrintSettings.PMDuplexing", "2"},
-        {"com.apple.print.PrintSettings.PMColorSpaceModel", "2"}},
-       "Grayscale",
-       "OneSided",
-       ""},
-      {"last duplex wins",
-       "Grayscale",
-       {{kDuplexKey, "2"}, {kDuplexKey, "3"}},
-       "Grayscale",
-       "TwoSided",
-       "SHORTEDGE"},
-      {"unrecognised later value keeps earlier",
-       "Grayscale",
-       {{kDuplexKey, "3"}, {kDuplexKey, "1"}, {kColorKey, "2"}, {kColorKey, "x"}},
-       "Color",
-       "TwoSided",
-       "SHORTEDGE"},
-      {"last colour wins",
-       "Grayscale",
-       {{kColorKey, "2"}, {"a", "b"}, {kColorKey, "1"}},
-       "Grayscale",
-       "OneSided",
-       ""},
+      {"none", "Grayscale", "", "Grayscale", "OneSided", ""},
+      {"long edge", "Grayscale", kDuplexKey + "=2", "Grayscale", "TwoSided", "LONGEDGE"},
+      {"short edge", "Grayscale", kDuplexKey + "=3", "Grayscale", "TwoSided", "SHORTEDGE"},
+      {"one-sided", "Grayscale", kDuplexKey + "=1", "Grayscale", "OneSided", ""},
+      {"colour over driver", "Grayscale", kColorKey + "=2", "Color", "OneSided", ""},
+      {"gray over driver", "Color", kColorKey + "=1", "Grayscale", "OneSided", ""},
+      {"unknown colour value", "Color", kColorKey + "=3", "Color", "OneSided", ""},
+      {"value not one character", "Grayscale", kColorKey + "=22 " + kDuplexKey + "=02", "Grayscale",
+       "OneSided", ""},
+      {"key case differs", "Grayscale",
+       "com.apple.print.PrintSettings.pmduplexing..n.=2 "
+       "com.apple.print.PrintSettings.PMColorSpaceModel..N.=2",
+       "Grayscale", "OneSided", ""},
+      {"key without ..n.", "Grayscale",
+       "com.apple.print.PrintSettings.PMDuplexing=2 "
+       "com.apple.print.PrintSettings.PMColorSpaceModel=2",
+       "Grayscale", "OneSided", ""},
+      {"last duplex wins", "Grayscale", kDuplexKey + "=2 " + kDuplexKey + "=3", "Grayscale",
+       "TwoSided", "SHORTEDGE"},
+      {"unrecognised later value keeps earlier", "Grayscale",
+       kDuplexKey + "=3 " + kDuplexKey + "=1 " + kColorKey + "=2 " + kColorKey + "=x", "Color",
+       "TwoSided", "SHORTEDGE"},
+      {"last colour wins", "Grayscale", kColorKey + "=2 a=b " + kColorKey + "=1", "Grayscale",
+       "OneSided", ""},
   };
   for (const Case& c : cases) {
     JobInfo job;
@@ -109,7 +88,7 @@ TEST(ApplyPrintSettings, DialogSettingsSetColourAndDuplex) {
     job.duplex = "OneSided";
     job.pages = "1";
     ::testing::internal::CaptureStdout();
-    ApplyPrintSettings(job, c.settings);
+    ApplyPrintSettings(job, c.options);
     ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(job.color, c.color) << c.name;
     EXPECT_EQ(job.duplex, c.duplex) << c.name;
@@ -121,7 +100,7 @@ TEST(ApplyPrintSettings, DialogSettingsSetColourAndDuplex) {
 TEST(ApplyPrintSettings, EchoesEveryPairInOrder) {
   JobInfo job;
   ::testing::internal::CaptureStdout();
-  ApplyPrintSettings(job, {{"a", "1"}, {"", ""}, {kDuplexKey, "2"}, {"a", "b=c"}});
+  ApplyPrintSettings(job, "a=1 = " + kDuplexKey + "=2 a=b=c");
   EXPECT_EQ(
       ::testing::internal::GetCapturedStdout(),
       "Key: a, Value: 1\nKey: , Value: \nKey: " + kDuplexKey + ", Value: 2\nKey: a, Value: b=c\n");

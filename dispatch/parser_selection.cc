@@ -1,7 +1,7 @@
 #include "dispatch/parser_selection.h"
 
 #include "attributes/print_file_parsers.h"
-#include "backend/job_log.h"
+#include "util/job_log.h"
 
 namespace {
 
@@ -61,8 +61,7 @@ JobInfo ParseDriverOutput(std::ostream& log, const std::string& dataPath,
 }  // namespace
 
 JobInfo SelectParser(std::ostream& log, const std::string& extension, const std::string& dataPath,
-                     const std::string& driverModel, const std::string& title, int copies,
-                     const std::string& options, std::vector<OptionPair>& settings) {
+                     const std::string& driverModel, const std::string& title, int copies) {
   Log(log, "begin parser file");
   JobInfo job = Defaults(title, copies);
   if (extension == ".ps" || extension == ".pjl")
@@ -70,7 +69,6 @@ JobInfo SelectParser(std::ostream& log, const std::string& extension, const std:
   if (extension != ".pdf")
     return job;
   Log(log, "using pdf driver parser");
-  settings = parsePrintSettings(options);
   job.color = LogDriverColour(log, driverModel) ? "Color" : "Grayscale";
   return job;
 }

@@ -77,9 +77,8 @@ TEST_F(ParserSelection, DriverFamilyChoosesTheParser) {
     std::string where = c.extension + " " + c.model;
     std::string path = WriteData(c.extension);
     std::ostringstream log;
-    std::vector<OptionPair> settings;
     ::testing::internal::CaptureStdout();
-    JobInfo job = SelectParser(log, c.extension, path, c.model, "Title", 7, "a=1 b=2", settings);
+    JobInfo job = SelectParser(log, c.extension, path, c.model, "Title", 7);
     ::testing::internal::GetCapturedStdout();
 
     std::vector<std::string> messages = Unstamped(log.str());
@@ -94,7 +93,6 @@ TEST_F(ParserSelection, DriverFamilyChoosesTheParser) {
     EXPECT_EQ(job.pages, "5") << where;
     EXPECT_EQ(job.copies, "4") << where;
     EXPECT_EQ(job.documentName, "") << where;
-    EXPECT_TRUE(settings.empty()) << where;
   }
 }
 
@@ -102,40 +100,18 @@ TEST_F(ParserSelection, PdfKeepsDefaultsAndTakesColourFromModel) {
   struct Case {
     std::string model;
     int copies;
-    std::string options;
     std::string color, copiesText, colourLine;
-    std::vector<OptionPair> settings;
   } cases[] = {
-      {"unknown", 3, "", "Grayscale", "3", "driver contain Grayscale", {{"", ""}}},
-      {"HP Color LaserJet",
-       1,
-       "a=1 b=2",
-       "Color",
-       "1",
-       "driver contain Color",
-       {{"a", "1"}, {"b", "2"}}},
-      {"COLORFUL", 0, "k=1 k=2", "Color", "0", "driver contain Color", {{"k", "1"}, {"k", "2"}}},
-      {"Colour Laser",
-       12,
-       "a=1  b=2 ",
-       "Grayscale",
-       "12",
-       "driver contain Grayscale",
-       {{"a", "1"}, {"", ""}, {"b", "2"}, {"", ""}}},
-      {"KONICA MINOLTA",
-       2,
-       "flag x=",
-       "Grayscale",
-       "2",
-       "driver contain Grayscale",
-       {{"", ""}, {"x", ""}}},
+      {"unknown", 3, "Grayscale", "3", "driver contain Grayscale"},
+      {"HP Color LaserJet", 1, "Color", "1", "driver contain Color"},
+      {"COLORFUL", 0, "Color", "0", "driver contain Color"},
+      {"Colour Laser", 12, "Grayscale", "12", "driver contain Grayscale"},
+      {"KONICA MINOLTA", 2, "Grayscale", "2", "driver contain Grayscale"},
   };
   for (const Case& c : cases) {
     std::string path = WriteData(".pdf");
     std::ostringstream log;
-    std::vector<OptionPair> settings;
-    JobInfo job =
-        SelectParser(log, ".pdf", path, c.model, "My Report", c.copies, c.options, settings);
+    JobInfo job = SelectParser(log, ".pdf", path, c.model, "My Report", c.copies);
     EXPECT_EQ(
         Unstamped(log.str()),
         (std::vector<std::string>{"begin parser file", "using pdf driver parser", c.colourLine}))
@@ -146,7 +122,6 @@ TEST_F(ParserSelection, PdfKeepsDefaultsAndTakesColourFromModel) {
     EXPECT_EQ(job.copies, c.copiesText) << c.model;
     EXPECT_EQ(job.documentName, "My Report") << c.model;
     EXPECT_EQ(job.binding, "") << c.model;
-    EXPECT_EQ(settings, c.settings) << c.model;
   }
 }
 

@@ -1,7 +1,6 @@
 #include "dispatch/pjl_wrapper.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,8 +8,8 @@
 #include <iostream>
 #include <vector>
 
-#include "backend/job_log.h"
-#include "backend/safe_file.h"
+#include "util/job_log.h"
+#include "util/safe_file.h"
 
 namespace {
 
@@ -28,35 +27,6 @@ constexpr size_t kCopyBlock = 128 << 10;
 
 void Say(const std::string& line) {
   std::cout << line << std::endl;
-}
-
-// The log directory is world-writable: whatever a local user put at `path` (a FIFO that would
-// block the job, a device) counts as a failure unless it is a plain file.
-int OpenRegular(const std::string& path, int flags, mode_t mode) {
-  int fd = OpenNoFollow(path, flags | O_NONBLOCK, mode);
-  if (fd < 0)
-    return -1;
-  struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-// A stale temporary file is reused, but only once it is known not to be a second name of some
-// other file: truncating that would destroy the other file. A new, empty one is not truncated:
-// on ext4 that would make its close start writing the whole copy back to disk at once.
-int OpenTemporary(const std::string& path) {
-  int fd = OpenRegular(path, O_WRONLY | O_CREAT, 0777);
-  if (fd < 0)
-    return -1;
-  struct stat st {};
-  if (fstat(fd, &st) != 0 || st.st_nlink != 1 || (st.st_size > 0 && ftruncate(fd, 0) != 0)) {
-    close(fd);
-    return -1;
-  }
-  return fd;
 }
 
 bool CopyAll(int from, int to) {
@@ -97,13 +67,14 @@ std::string PjlHeader(const std::string& title, const JobInfo& job) {
 }  // namespace
 
 void AddContentToBeginning(const std::string& path, const std::string& content) {
-  int data = OpenRegular(path, O_RDWR, 0);
+  int data = OpenNoFollow(path, O_RDWR, 0);
   if (data < 0) {
     Say("Failed to open file: " + path);
     return;
   }
   std::string temporary = path + ".tmp";
-  int out = OpenTemporary(temporary);
+  // A stale temporary file is reused once the file policy has made sure it is ours.
+  int out = OpenNoFollow(temporary, O_WRONLY | O_CREAT | O_TRUNC, 0777);
   if (out < 0) {
     close(data);
     Say("Failed to create temporary file.");
@@ -127,7 +98,7 @@ void AddContentToBeginning(const std::string& path, const std::string& content) 
 }
 
 void AddContentToEnd(const std::string& path, const std::string& content) {
-  int fd = OpenRegular(path, O_WRONLY | O_APPEND | O_CREAT, 0777);
+  int fd = OpenNoFollow(path, O_WRONLY | O_APPEND | O_CREAT, 0777);
   if (fd < 0) {
     Say("Failed to open file: " + path);
     return;

@@ -4,8 +4,8 @@
 
 #include <iostream>
 
-#include "backend/job_log.h"
 #include "submit/server_address.h"
+#include "util/job_log.h"
 
 namespace {
 
@@ -85,10 +85,7 @@ int get(const std::string& url, std::string& response) {
   curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteCallback);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response);
-  if (isHttpsAddress(url)) {
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
-  }
+  SkipCertificateChecksForHttps(curl, url);
   CURLcode result = curl_easy_perform(curl);
   curl_easy_cleanup(curl);
   return result;

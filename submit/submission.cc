@@ -5,16 +5,13 @@
 #include <exception>
 #include <nlohmann/json.hpp>
 
-#include "backend/job_log.h"
 #include "config/server_settings.h"
 #include "submit/login.h"
 #include "submit/notifier.h"
 #include "submit/upload.h"
+#include "util/job_log.h"
 
 namespace {
-
-constexpr char kNotifierHost[] = "127.0.0.1";
-constexpr int kNotifierPort = 10029;
 
 // An empty setting reads as ","; an absent one as empty text, which is let through.
 constexpr char kEmptySetting[] = ",";

@@ -9,10 +9,10 @@
 #include <regex>
 #include <sstream>
 
-#include "backend/paths.h"
 #include "tests/support/client_settings.h"
 #include "tests/support/files.h"
 #include "tests/support/print_server_process.h"
+#include "util/paths.h"
 
 namespace fs = std::filesystem;
 

@@ -7,10 +7,10 @@
 
 #include <cerrno>
 
-#include "backend/job_log.h"
-#include "backend/paths.h"
-#include "backend/safe_file.h"
 #include "submit/server_address.h"
+#include "util/job_log.h"
+#include "util/paths.h"
+#include "util/safe_file.h"
 
 namespace {
 
@@ -96,16 +96,15 @@ int seekDataFile(void* source, curl_off_t offset, int origin) {
   return lseek(fd, offset, origin) < 0 ? CURL_SEEKFUNC_FAIL : CURL_SEEKFUNC_OK;
 }
 
-// The data file, opened without following a link planted in the shared log directory and without
-// blocking on a FIFO; only a regular file is sent. Returns -1 and sets size 0 on failure.
+// The data file through the file policy of the shared log directory, and its size. Returns -1 and
+// sets size 0 on failure.
 int openDataFile(const std::string& path, curl_off_t& size) {
   size = 0;
-  int fd = OpenNoFollow(path, O_RDONLY | O_NONBLOCK, 0);
-  if (fd < 0) {
+  int fd = OpenNoFollow(path, O_RDONLY, 0);
+  if (fd < 0)
     return -1;
-  }
   struct stat info {};
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+  if (fstat(fd, &info) != 0) {
     close(fd);
     return -1;
   }
@@ -127,12 +126,6 @@ void addFilePart(curl_mime* form, int& fd, curl_off_t size, const std::string& f
   curl_mime_type(part, "application/octet-stream");
 }
 
-// The last component of the data file's path, as the part's file name.
-std::string baseName(const std::string& path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 curl_mime* buildForm(CURL* curl, const std::string& token, const JobInfo& job, int& fd,
                      curl_off_t size, const std::string& fileName) {
   curl_mime* form = curl_mime_init(curl);
@@ -150,10 +143,7 @@ bool postForm(std::ostream& log, CURL* curl, const std::string& url, curl_mime* 
   curl_easy_setopt(curl, CURLOPT_MIMEPOST, form);
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, writeCallback);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
-  if (isHttpsAddress(url)) {
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
-  }
+  SkipCertificateChecksForHttps(curl, url);
   CURLcode result = curl_easy_perform(curl);
   if (result != CURLE_OK) {
     Log(log, std::string("curl_easy_perform() failed: ") + curl_easy_strerror(result));
@@ -206,7 +196,7 @@ bool uploadFileToQuoradexV2(std::ostream& log, const std::string& serverIp,
                             const std::string& token, const JobInfo& job,
                             const std::string& dataFileName) {
   Log(log, "uploadFileToQuoradexV2");
-  std::string path = std::string(paths::kLogDir) + dataFileName;
+  std::string path = JobFilePath(dataFileName);
   std::string url = serverBaseAddress(serverIp) + "/quoradex/printservice/fileupload";
   CURL* curl = curl_easy_init();
   if (curl == nullptr) {
@@ -221,7 +211,7 @@ bool uploadFileToQuoradexV2(std::ostream& log, const std::string& serverIp,
     curl_easy_cleanup(curl);
     return false;
   }
-  curl_mime* form = buildForm(curl, token, job, fd, size, baseName(path));
+  curl_mime* form = buildForm(curl, token, job, fd, size, dataFileName);
   bool ok = postForm(log, curl, url, form);
   curl_easy_cleanup(curl);
   curl_mime_free(form);

@@ -8,10 +8,10 @@
 #include <random>
 #include <sstream>
 
-#include "backend/paths.h"
 #include "submit/login.h"
 #include "tests/support/files.h"
 #include "tests/support/print_server_process.h"
+#include "util/paths.h"
 
 namespace fs = std::filesystem;
 

@@ -15,9 +15,9 @@
 #include <string>
 #include <thread>
 
-#include "backend/paths.h"
 #include "submit/submission.h"
 #include "tests/fuzz/fuzz_support.h"
+#include "util/paths.h"
 
 namespace {
 

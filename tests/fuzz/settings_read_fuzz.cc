@@ -12,9 +12,9 @@
 #include <sstream>
 #include <string>
 
-#include "backend/paths.h"
 #include "config/server_settings.h"
 #include "tests/fuzz/fuzz_support.h"
+#include "util/paths.h"
 
 namespace {
 

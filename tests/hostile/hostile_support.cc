@@ -12,13 +12,13 @@
 #include <fstream>
 #include <vector>
 
+#include "submit/notifier.h"
 #include "tests/support/client_settings.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kNotifierPort = 10029;
 constexpr size_t kAnswerBlock = 64 * 1024;
 
 int LoopbackSocket(int port) {

@@ -176,7 +176,7 @@ bool parseOptions(int argc, char** argv, Options& options) {
   for (int i = 1; i < argc; ++i) {
     std::string flag = argv[i];
     if (flag == "--notifier") {
-      options.notifierPort = 10029;
+      options.notifierPort = kNotifierPort;
       continue;
     }
     auto found = kValueFlags.find(flag);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 // The backend's fixed locations. They are defined once, at build time (paths.cc.in), so nothing a
 // user controls at run time can move them.
 namespace paths {
@@ -9,3 +11,9 @@ extern const char* const kSettingsListing;   // plutil's text listing of it
 extern const char* const kPageCountProgram;  // prints "Pages: N" for a PDF
 extern const char* const kPlutil;            // the property-list printer, run through the shell
 }  // namespace paths
+
+// A job file's path: the log directory and the file's name (the job UUID and ".ps", ".pdf",
+// ".pjl" for the data, ".ctl" for the control file).
+inline std::string JobFilePath(const std::string& fileName) {
+  return paths::kLogDir + fileName;
+}

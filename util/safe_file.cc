@@ -1,4 +1,4 @@
-#include "backend/safe_file.h"
+#include "util/safe_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -66,13 +66,6 @@ bool WriteAll(int fd, const char* data, size_t size) {
     size -= static_cast<size_t>(n);
   }
   return true;
-}
-
-std::string ShellQuote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text)
-    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
 }
 
 FdOutBuf::int_type FdOutBuf::overflow(int_type c) {

@@ -11,14 +11,14 @@
 
 // open(2) that never follows a symbolic link in the last component and never leaks into children.
 // Only a plain file is opened, without waiting; one opened for writing must have no other name
-// (no hard link). Anything else fails with errno ELOOP, ENXIO, EINVAL or EMLINK.
+// (no hard link). O_TRUNC empties the file only once it has passed these checks, and only when it
+// holds something (truncating a new file would make ext4 flush it early at close). Anything else
+// fails with errno ELOOP, ENXIO, EINVAL or EMLINK. The descriptor blocks unless O_NONBLOCK is
+// given.
 int OpenNoFollow(const std::string& path, int flags, mode_t mode);
 
 // write(2) until every byte is written, retrying after a signal; false on any other failure.
 bool WriteAll(int fd, const char* data, size_t size);
-
-// The text in single quotes for the shell, so that every byte of a path stays literal.
-std::string ShellQuote(const std::string& text);
 
 // Output buffer over a descriptor; flushing writes through with write(2).
 class FdOutBuf : public std::streambuf {

@@ -1,13 +1,13 @@
-#include "backend/job_log.h"
+#include "util/job_log.h"
 
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <ctime>
 
-#include "backend/cups_private.h"
-#include "backend/paths.h"
-#include "backend/safe_file.h"
+#include "util/cups_private.h"
+#include "util/paths.h"
+#include "util/safe_file.h"
 
 std::string getCurrentTimeStr() {
   char buffer[64] = {};

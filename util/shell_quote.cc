@@ -1,0 +1,8 @@
+#include "util/shell_quote.h"
+
+std::string ShellQuote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text)
+    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}

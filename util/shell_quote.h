@@ -1,0 +1,6 @@
+#pragma once
+
+#include <string>
+
+// The text in single quotes for the shell, so that every byte of a path stays literal.
+std::string ShellQuote(const std::string& text);
