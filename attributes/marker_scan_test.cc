@@ -1,35 +1,16 @@
 #include "attributes/marker_scan.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <filesystem>
-#include <fstream>
 #include <random>
 #include <sstream>
 
+#include "tests/support/scratch_dir.h"
 #include "util/job_log.h"
 
 namespace {
 
-class ScanFiles : public testing::Test {
- protected:
-  void SetUp() override {
-    std::string pattern = testing::TempDir() + "marker_scan_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
-  std::string Write(const std::string& content) {
-    const std::string path = dir_ + "/data" + std::to_string(files_++);
-    std::ofstream(path, std::ios::binary) << content;
-    return path;
-  }
-
-  std::string dir_;
-  int files_ = 0;
-};
+using ScanFiles = ScratchDirTest;
 
 // The job log without its time stamps, one "key:value" per line.
 std::string Unstamped(const std::string& log) {
@@ -237,7 +218,7 @@ TEST_F(ScanFiles, LongLinesAndBlockBoundariesReadLikeLineByLine) {
 }
 
 TEST_F(ScanFiles, UnreadableFileGivesEmptyRecordAndNoReport) {
-  const std::string paths[] = {dir_ + "/missing", dir_, ""};
+  const std::string paths[] = {dir_ + "missing", dir_, ""};
   for (const std::string& path : paths) {
     const Outcome o = Scan(path, kTestMarkers, kScanBlockSize);
     EXPECT_EQ(o, Outcome{}) << path;

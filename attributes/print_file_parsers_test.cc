@@ -1,14 +1,12 @@
 #include "attributes/print_file_parsers.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <sstream>
 
 #include "attributes/marker_scan.h"
+#include "tests/support/scratch_dir.h"
 #include "util/job_log.h"
 
 namespace {
@@ -35,21 +33,8 @@ struct Case {
   Expected expected;
 };
 
-class PrintFileParsers : public testing::Test {
+class PrintFileParsers : public ScratchDirTest {
  protected:
-  void SetUp() override {
-    std::string pattern = testing::TempDir() + "print_file_parsers_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
-  std::string Write(const std::string& content) {
-    const std::string path = dir_ + "/job" + std::to_string(files_++) + ".ps";
-    std::ofstream(path, std::ios::binary) << content;
-    return path;
-  }
-
   void Check(const Case& c, const std::string& path) {
     SCOPED_TRACE(c.name);
     std::ostringstream log;
@@ -75,9 +60,6 @@ class PrintFileParsers : public testing::Test {
     }
     EXPECT_EQ(unstamped, "before\n" + c.expected.log);
   }
-
-  std::string dir_;
-  int files_ = 0;
 };
 
 const std::string kNul(1, '\0');
@@ -159,7 +141,7 @@ TEST_F(PrintFileParsers, GenericParserReadsEveryFamilysMarkers) {
       {"empty file", &kOther, "", {"", "", "", "", "", ""}},
   };
   for (const Case& c : cases) {
-    Check(c, Write(c.content));
+    Check(c, Write(c.content, ".ps"));
   }
 }
 
@@ -242,7 +224,7 @@ TEST_F(PrintFileParsers, FamilyParsersReadOnlyTheirMarkersAndNeverTheLog) {
        {"", "", "Color", "TwoSided", "color_temp:Color\nduplex_temp:Double\n", ""}},
   };
   for (const Case& c : cases) {
-    Check(c, Write(c.content));
+    Check(c, Write(c.content, ".ps"));
   }
 }
 
@@ -273,13 +255,13 @@ TEST_F(PrintFileParsers, LongLinesAndBlockBoundariesKeepEveryHit) {
        {"", "", "", "OneSided", "", "duplex_temp-KM:Single\n"}},
   };
   for (const Case& c : cases) {
-    Check(c, Write(c.content));
+    Check(c, Write(c.content, ".ps"));
   }
 }
 
 TEST_F(PrintFileParsers, MissingFileGivesEmptyRecordWithoutReport) {
   for (const Parser* parser : {&kOther, &kQuoradex, &kHP, &kKM}) {
-    Check({"missing file", parser, "", {}}, dir_ + "/missing.ps");
+    Check({"missing file", parser, "", {}}, dir_ + "missing.ps");
   }
 }
 

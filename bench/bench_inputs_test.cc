@@ -1,39 +1,24 @@
 #include "bench/bench_inputs.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include "attributes/print_file_parsers.h"
 #include "dispatch/job_summary.h"
+#include "tests/support/files.h"
+#include "tests/support/scratch_dir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class BenchInputs : public ::testing::Test {
+class BenchInputs : public ScratchDirTest {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("bench_inputs_" + std::to_string(getpid()));
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-
-  fs::path dir_;
+  std::string Path(const std::string& name) const { return dir_ + name; }
 };
-
-std::string Contents(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 size_t Count(const std::string& text, const std::string& word) {
   size_t count = 0;
@@ -82,7 +67,7 @@ TEST(BenchSizes, FlagTextAndBytes) {
 TEST_F(BenchInputs, PostScriptJobParsesAsADriversOutput) {
   const std::string path = Path("job.ps");
   ASSERT_TRUE(MakePostScriptJob(path, 3 << 20));
-  const std::string bytes = Contents(path);
+  const std::string bytes = ReadFile(path);
   EXPECT_NEAR(static_cast<double>(bytes.size()), 3 << 20, (3 << 20) / 100);
   EXPECT_GT(LongestLine(bytes), size_t{4096});
   const size_t pages = Count(bytes, "\n%%Page: ");
@@ -120,7 +105,7 @@ TEST_F(BenchInputs, PdfJobIsReadByThePageCountProgram) {
 TEST_F(BenchInputs, SameSizeGivesSameBytes) {
   ASSERT_TRUE(MakePostScriptJob(Path("a.ps"), 200 << 10));
   ASSERT_TRUE(MakePostScriptJob(Path("b.ps"), 200 << 10));
-  EXPECT_EQ(Contents(Path("a.ps")), Contents(Path("b.ps")));
+  EXPECT_EQ(ReadFile(Path("a.ps")), ReadFile(Path("b.ps")));
   EXPECT_FALSE(MakePostScriptJob(Path("missing/job.ps"), 1 << 10));
 }
 

@@ -14,6 +14,8 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/files.h"
+#include "tests/support/sample_job.h"
+#include "tests/support/scratch_dir.h"
 
 #include "tests/support/test_pdf.h"
 #include "util/job_log.h"
@@ -25,17 +27,7 @@ namespace fs = std::filesystem;
 const std::string kColorKey = "com.apple.print.PrintSettings.PMColorSpaceModel..n.";
 const std::string kDuplexKey = "com.apple.print.PrintSettings.PMDuplexing..n.";
 
-class JobSummary : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::string pattern = ::testing::TempDir() + "job_summary_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern + "/";
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string dir_;
-};
+using JobSummary = ScratchDirTest;
 
 TEST(ExecuteCommand, ReturnsOutputWithoutNewlines) {
   struct Case {
@@ -193,13 +185,7 @@ TEST_F(JobSummary, WritesControlFileAndLog) {
     const std::string path = dir_ + "1f2e.ctl";
     SafeOutFile control;
     ASSERT_TRUE(control.open(path, 0666));
-    JobInfo job;
-    job.color = "Color";
-    job.pages = "12";
-    job.duplex = "TwoSided";
-    job.binding = "LONGEDGE";
-    job.copies = "2";
-    job.documentName = "from parser";
+    JobInfo job = SampleJob();
     std::ostringstream log;
     WriteJobSummary(log, control, job, "1f2e.pdf", "My Report", c.options, "HP LaserJet");
 

@@ -2,16 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-#include "tests/support/files.h"
-
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 
-namespace {
+#include "tests/support/files.h"
+#include "tests/support/scratch_dir.h"
 
-namespace fs = std::filesystem;
+namespace {
 
 // Markers of every family, chosen so that each parser reads a different colour/duplex pair:
 // KM Color/OneSided, HP Grayscale/TwoSided, Virtual Printer (none)/TwoSided, other
@@ -25,23 +21,7 @@ const char kDriverOutput[] =
     "@PJL SET GRAYSCALE=ON\n"
     "%%BeginFeature: *KMDuplex Single\n";
 
-class ParserSelection : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::string pattern = ::testing::TempDir() + "parser_selection_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern + "/";
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string WriteData(const std::string& extension) {
-    std::string path = dir_ + "1f2e" + extension;
-    std::ofstream(path, std::ios::binary) << kDriverOutput;
-    return path;
-  }
-
-  std::string dir_;
-};
+using ParserSelection = ScratchDirTest;
 
 TEST_F(ParserSelection, DriverFamilyChoosesTheParser) {
   struct Case {
@@ -75,7 +55,7 @@ TEST_F(ParserSelection, DriverFamilyChoosesTheParser) {
   };
   for (const Case& c : cases) {
     std::string where = c.extension + " " + c.model;
-    std::string path = WriteData(c.extension);
+    std::string path = Write(kDriverOutput, c.extension);
     std::ostringstream log;
     ::testing::internal::CaptureStdout();
     JobInfo job = SelectParser(log, c.extension, path, c.model, "Title", 7);
@@ -109,7 +89,7 @@ TEST_F(ParserSelection, PdfKeepsDefaultsAndTakesColourFromModel) {
       {"KONICA MINOLTA", 2, "Grayscale", "2", "driver contain Grayscale"},
   };
   for (const Case& c : cases) {
-    std::string path = WriteData(".pdf");
+    std::string path = Write(kDriverOutput, ".pdf");
     std::ostringstream log;
     JobInfo job = SelectParser(log, ".pdf", path, c.model, "My Report", c.copies);
     EXPECT_EQ(

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include "tests/support/files.h"
+#include "tests/support/scratch_dir.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -20,17 +21,14 @@ namespace fs = std::filesystem;
 
 const std::string kTrailer("\x1b%-12345X@PJL EOJ+\n%-12345X", 27);
 
-class PjlWrapper : public ::testing::Test {
+class PjlWrapper : public ScratchDirTest {
  protected:
   void SetUp() override {
-    std::string pattern = ::testing::TempDir() + "pjl_wrapper_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern + "/";
+    ScratchDirTest::SetUp();
     data_ = dir_ + "1f2e.pdf";
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
-  std::string dir_, data_;
+  std::string data_;
 };
 
 JobInfo Job(const std::string& copies, const std::string& duplex, const std::string& binding) {

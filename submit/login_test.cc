@@ -1,13 +1,12 @@
 #include "submit/login.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "tests/support/print_server_process.h"
+#include "tests/support/scratch_dir.h"
 
 namespace {
 
@@ -63,7 +62,7 @@ TEST(LoginAddressTest, BaseAddressFollowsTheServerSetting) {
   }
 }
 
-class LoginTest : public ::testing::Test {
+class LoginTest : public ScratchDirTest {
  protected:
   // Credentials that only reach the server intact when encoded.
   static constexpr char kUser[] = "alice m";
@@ -105,17 +104,13 @@ TEST_F(LoginTest, EndlessAnswerIsCutOff) {
 }
 
 TEST_F(LoginTest, HttpsServerWithSelfSignedCertificateIsAccepted) {
-  std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("vp-login-tls-" + std::to_string(getpid()));
-  std::filesystem::create_directories(dir);
   std::string cert, key;
-  ASSERT_TRUE(MakeSelfSignedCertificate(dir.string(), cert, key));
+  ASSERT_TRUE(MakeSelfSignedCertificate(dir_, cert, key));
   ASSERT_TRUE(server_.start(
       {"--tls-cert", cert, "--tls-key", key, "--user", std::string(kUser) + ":" + kPassword}));
   std::string answer = authByUserName(log_, "https://" + server_.address(), kUser, kPassword);
   EXPECT_NE(answer.find(R"("code":"01")"), std::string::npos) << answer;
   EXPECT_NE(log_.str().find("url:\nhttps://" + server_.address() + kLoginPath), std::string::npos);
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

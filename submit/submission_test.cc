@@ -12,6 +12,7 @@
 #include "tests/support/client_settings.h"
 #include "tests/support/files.h"
 #include "tests/support/print_server_process.h"
+#include "tests/support/sample_job.h"
 #include "util/paths.h"
 
 namespace fs = std::filesystem;
@@ -46,15 +47,6 @@ void expectLinesInOrder(const std::string& log, const std::vector<std::string>& 
   }
 }
 
-JobInfo job() {
-  JobInfo info;
-  info.documentName = "Minutes";
-  info.pages = "1";
-  info.copies = "1";
-  info.paper = "A4";
-  return info;
-}
-
 class SubmitJobTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -87,7 +79,7 @@ class SubmitJobTest : public ::testing::Test {
       settings.serverIp = server_.address();
     }
     EXPECT_TRUE(writeSettings(settings));
-    return SubmitJob(log_, job(), uuid, dataFileName_);
+    return SubmitJob(log_, SampleJob(), uuid, dataFileName_);
   }
 
   std::vector<std::string> notifications() const {
@@ -195,7 +187,7 @@ TEST_F(SubmitJobTest, EveryWayALoginOrUploadEnds) {
     ASSERT_TRUE(writeSettings(settings));
     std::ostringstream log;
     auto begin = std::chrono::steady_clock::now();
-    EXPECT_EQ(SubmitJob(log, job(), kUuid, dataFileName_), o.status);
+    EXPECT_EQ(SubmitJob(log, SampleJob(), kUuid, dataFileName_), o.status);
     EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(8));
     expectLinesInOrder(log.str(), o.lines);
     for (const std::string& absent : o.absent) {
@@ -233,7 +225,7 @@ TEST_F(SubmitJobTest, MissingNotifierIsNotedOnlyOnTheExceptionPath) {
     ASSERT_TRUE(writeSettings(settings));
     std::ostringstream log;
     auto begin = std::chrono::steady_clock::now();
-    EXPECT_EQ(SubmitJob(log, job(), kUuid, dataFileName_), c.status) << c.mode;
+    EXPECT_EQ(SubmitJob(log, SampleJob(), kUuid, dataFileName_), c.status) << c.mode;
     EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(3)) << c.mode;
     EXPECT_EQ(log.str().find(" notify res::1\n") != std::string::npos, c.noted) << log.str();
   }

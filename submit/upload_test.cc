@@ -11,6 +11,8 @@
 #include "submit/login.h"
 #include "tests/support/files.h"
 #include "tests/support/print_server_process.h"
+#include "tests/support/sample_job.h"
+#include "tests/support/scratch_dir.h"
 #include "util/paths.h"
 
 namespace fs = std::filesystem;
@@ -45,22 +47,8 @@ TEST(EscapeStringTest, EscapesWhatJsonStringsNeed) {
   }
 }
 
-JobInfo sampleJob() {
-  JobInfo job;
-  job.color = "Color";
-  job.pages = "12";
-  job.duplex = "TwoSided";
-  job.binding = "LONGEDGE";
-  job.copies = "2";
-  job.documentName = "Quarterly \"final\" report";
-  job.paper = "A4";
-  job.orientation = "Portrait";
-  job.driverName = "Generic PS";
-  return job;
-}
-
 TEST(PrintPropertiesTest, LayoutIsFixed) {
-  EXPECT_EQ(printProperties(sampleJob()),
+  EXPECT_EQ(printProperties(SampleJob()),
             "{\"terminaltype\": \"linux\",\"DocumentName\": \"Quarterly \\\"final\\\" report\","
             "\"AllPage\": \"12\",\"CopyCount\": \"2\",\"Paper\": \"ISOA4\",\"Duplexing\": "
             "\"TwoSided\",\"Color\":\"Color\",\"PageOrientation\": \"Portrait\",\"DriverName\": "
@@ -97,16 +85,20 @@ std::string binaryData(size_t size) {
   return data;
 }
 
-class UploadTest : public ::testing::Test {
+class UploadTest : public ScratchDirTest {
  protected:
   void SetUp() override {
+    ScratchDirTest::SetUp();
     fs::create_directories(paths::kLogDir);
     dataFileName_ = "upload-test-" + std::to_string(getpid()) + ".pdf";
     data_ = binaryData(3 * 1024 * 1024 + 17);
     ASSERT_TRUE(WriteFile(dataPath(), data_));
   }
 
-  void TearDown() override { fs::remove(dataPath()); }
+  void TearDown() override {
+    fs::remove(dataPath());
+    ScratchDirTest::TearDown();
+  }
 
   std::string dataPath() const { return std::string(paths::kLogDir) + dataFileName_; }
 
@@ -124,7 +116,7 @@ class UploadTest : public ::testing::Test {
   }
 
   bool upload(const std::string& token) {
-    return uploadFileToQuoradexV2(log_, server_.address(), token, sampleJob(), dataFileName_);
+    return uploadFileToQuoradexV2(log_, server_.address(), token, SampleJob(), dataFileName_);
   }
 
   PrintServerProcess server_;
@@ -143,7 +135,7 @@ TEST_F(UploadTest, ServerHoldsTheFileAndTheJobDescription) {
   EXPECT_TRUE(ReadFile(jobs[0] + "/" + dataFileName_) == data_);
   EXPECT_EQ(ReadFile(jobs[0] + "/token"), token);
   nlohmann::json properties = nlohmann::json::parse(ReadFile(jobs[0] + "/printProperties"));
-  EXPECT_EQ(properties["DocumentName"], sampleJob().documentName);
+  EXPECT_EQ(properties["DocumentName"], SampleJob().documentName);
   EXPECT_EQ(properties["AllPage"], "12");
   EXPECT_EQ(properties["Paper"], "ISOA4");
   std::vector<std::string> form = Lines(ReadFile(jobs[0] + "/form"));
@@ -172,7 +164,7 @@ TEST_F(UploadTest, AnyAnswerCountsAsDone) {
     PrintServerProcess server;
     ASSERT_TRUE(server.start(c.flags));
     std::ostringstream log;
-    EXPECT_TRUE(uploadFileToQuoradexV2(log, server.address(), c.withToken ? "t" : "", sampleJob(),
+    EXPECT_TRUE(uploadFileToQuoradexV2(log, server.address(), c.withToken ? "t" : "", SampleJob(),
                                        dataFileName_));
     EXPECT_NE(log.str().find(c.inLog), std::string::npos) << log.str();
     EXPECT_TRUE(StoredJobs(server.store()).empty());
@@ -188,7 +180,7 @@ TEST_F(UploadTest, UnreadableDataFileSendsNothing) {
   fs::create_symlink(target, std::string(paths::kLogDir) + link);
   for (const std::string& name : {std::string("no-such-job.pdf"), link}) {
     std::ostringstream log;
-    EXPECT_FALSE(uploadFileToQuoradexV2(log, server_.address(), token, sampleJob(), name)) << name;
+    EXPECT_FALSE(uploadFileToQuoradexV2(log, server_.address(), token, SampleJob(), name)) << name;
     EXPECT_NE(log.str().find(" curl_easy_perform() failed: Failed to open/read local data"),
               std::string::npos)
         << log.str();
@@ -201,7 +193,7 @@ TEST_F(UploadTest, UnreadableDataFileSendsNothing) {
 TEST_F(UploadTest, BrokenTransfersFail) {
   std::ostringstream log;
   int unused = UnusedLoopbackPort();
-  EXPECT_FALSE(uploadFileToQuoradexV2(log, "127.0.0.1:" + std::to_string(unused), "t", sampleJob(),
+  EXPECT_FALSE(uploadFileToQuoradexV2(log, "127.0.0.1:" + std::to_string(unused), "t", SampleJob(),
                                       dataFileName_));
   EXPECT_NE(log.str().find(" curl_easy_perform() failed: Couldn't connect to server\n"),
             std::string::npos)
@@ -213,26 +205,23 @@ TEST_F(UploadTest, BrokenTransfersFail) {
 
 TEST_F(UploadTest, EndlessAnswerIsLoggedOnlyInPart) {
   ASSERT_TRUE(startServer({"--mode", "huge-answer", "--huge-bytes", "20000000"}));
-  EXPECT_TRUE(uploadFileToQuoradexV2(log_, server_.address(), "t", sampleJob(), dataFileName_));
+  EXPECT_TRUE(uploadFileToQuoradexV2(log_, server_.address(), "t", SampleJob(), dataFileName_));
   EXPECT_GT(log_.str().size(), 1000000u);
   EXPECT_LT(log_.str().size(), 1100000u);
 }
 
 TEST_F(UploadTest, HttpsServerWithSelfSignedCertificateIsAccepted) {
-  fs::path dir = fs::temp_directory_path() / ("vp-upload-tls-" + std::to_string(getpid()));
-  fs::create_directories(dir);
   std::string cert, key;
-  ASSERT_TRUE(MakeSelfSignedCertificate(dir.string(), cert, key));
+  ASSERT_TRUE(MakeSelfSignedCertificate(dir_, cert, key));
   ASSERT_TRUE(startServer({"--tls-cert", cert, "--tls-key", key}));
   std::ostringstream ignored;
   std::string https = "https://" + server_.address();
   std::string answer = authByUserName(ignored, https, "alice", "secret");
   std::string token = nlohmann::json::parse(answer).value("token", "");
-  EXPECT_TRUE(uploadFileToQuoradexV2(log_, https, token, sampleJob(), dataFileName_));
+  EXPECT_TRUE(uploadFileToQuoradexV2(log_, https, token, SampleJob(), dataFileName_));
   std::vector<std::string> jobs = StoredJobs(server_.store());
   ASSERT_EQ(jobs.size(), 1u);
   EXPECT_TRUE(ReadFile(jobs[0] + "/" + dataFileName_) == data_);
-  fs::remove_all(dir);
 }
 
 }  // namespace

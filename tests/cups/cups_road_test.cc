@@ -237,9 +237,7 @@ TEST_P(PdfFromDriver, ArrivesWrappedWithTheDialogsAttributes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, PdfFromDriver, testing::ValuesIn(kPdfCases),
-                         [](const testing::TestParamInfo<PdfCase>& info) {
-                           return std::string(info.param.name);
-                         });
+                         testing::PrintToStringParamName());
 
 // ---- PostScript from each driver family: data on standard input, read by the family's parser.
 
@@ -314,9 +312,7 @@ TEST_P(PostScriptFromDriver, ArrivesUnchangedWithTheParsersAttributes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, PostScriptFromDriver, testing::ValuesIn(kPostScriptCases),
-                         [](const testing::TestParamInfo<PostScriptCase>& info) {
-                           return std::string(info.param.name);
-                         });
+                         testing::PrintToStringParamName());
 
 // ---- Raw queue: the spooled file is handed over as argument 6 and never examined, so it goes out
 // as PJL, unchanged, read by the generic parser; there is no PPD, so the model is "unknown".
@@ -414,9 +410,7 @@ TEST_P(ServerCannotTakeTheJob, TellsTheNotifierAndTheScheduler) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Roads, ServerCannotTakeTheJob, testing::ValuesIn(kFailureCases),
-                         [](const testing::TestParamInfo<FailureCase>& info) {
-                           return std::string(info.param.name);
-                         });
+                         testing::PrintToStringParamName());
 
 }  // namespace
 

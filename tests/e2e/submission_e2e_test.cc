@@ -27,6 +27,11 @@ struct Case {
   size_t notifications;  // accepted notifier messages
 };
 
+// The case's name, in test names and failure reports, instead of its bytes.
+void PrintTo(const Case& c, std::ostream* out) {
+  *out << c.name;
+}
+
 class Submission : public testing::TestWithParam<Case> {
  protected:
   void SetUp() override { ResetSandbox(); }
@@ -89,6 +94,6 @@ INSTANTIATE_TEST_SUITE_P(
                     Case{"LoginRefused", "refuse", "alice", kPostScript, 2, 0, 1},
                     Case{"EmptyUserName", "ok", "", kPostScript, 4, 0, 1},
                     Case{"HtmlPageWithBarcode", "html-barcode", "alice", kPostScript, 4, 0, 1}),
-    [](const testing::TestParamInfo<Case>& info) { return info.param.name; });
+    testing::PrintToStringParamName());
 
 }  // namespace

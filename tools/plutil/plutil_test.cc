@@ -3,12 +3,13 @@
 #include <sys/wait.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
+
+#include "tests/support/files.h"
+#include "tests/support/scratch_dir.h"
 
 namespace {
 
@@ -17,22 +18,8 @@ struct Outcome {
   std::string out, err;
 };
 
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-class PlutilStandIn : public testing::Test {
+class PlutilStandIn : public ScratchDirTest {
  protected:
-  void SetUp() override {
-    std::string pattern = testing::TempDir() + "plutil_test.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern + "/";
-  }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-
   std::string write(const std::string& name, plist_t root, bool binary) {
     char* bytes = nullptr;
     uint32_t length = 0;
@@ -57,11 +44,9 @@ class PlutilStandIn : public testing::Test {
       result.out.append(block, n);
     int status = pclose(pipe);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.err = slurp(dir_ + "err");
+    result.err = ReadFile(dir_ + "err");
     return result;
   }
-
-  std::string dir_;
 };
 
 plist_t sampleSettings() {

@@ -1,0 +1,15 @@
+#include "tests/support/sample_job.h"
+
+JobInfo SampleJob() {
+  JobInfo job;
+  job.color = "Color";
+  job.pages = "12";
+  job.duplex = "TwoSided";
+  job.binding = "LONGEDGE";
+  job.copies = "2";
+  job.documentName = "Quarterly \"final\" report";
+  job.paper = "A4";
+  job.orientation = "Portrait";
+  job.driverName = "Generic PS";
+  return job;
+}

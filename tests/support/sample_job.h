@@ -1,0 +1,7 @@
+#pragma once
+
+#include "attributes/job_info.h"
+
+// A job as the parsers and the control file leave it before upload: every field the upload sends
+// is filled, and the title holds quotes to escape.
+JobInfo SampleJob();
