@@ -1,12 +1,25 @@
 #include "backend/driver_model.h"
 
 #include <fstream>
+#include <string_view>
 
 #include "util/job_log.h"
 
 namespace {
 
 constexpr int kDriverModelEntry = 28;
+
+// Credentials CUPS passes to a queue with auth-info-required; the job log is world-readable.
+constexpr std::string_view kSecretEntries[] = {
+    "AUTH_USERNAME=", "AUTH_PASSWORD=", "AUTH_DOMAIN=", "AUTH_NEGOTIATE="};
+
+std::string LoggedEntry(std::string_view entry) {
+  for (std::string_view secret : kSecretEntries) {
+    if (entry.starts_with(secret))
+      return std::string(secret) + "***";
+  }
+  return std::string(entry);
+}
 
 // The quoted value of the "*ModelName:" line of the PPD file, or empty.
 std::string PpdModelName(const std::string& ppdPath) {
@@ -33,7 +46,7 @@ std::string ReadDriverModel(std::ostream& log, const char* const envp[]) {
 
   int count = 0;
   for (; envp && envp[count]; ++count) {
-    LogPlain(log, "envp[" + std::to_string(count) + "]:" + envp[count]);
+    LogPlain(log, "envp[" + std::to_string(count) + "]:" + LoggedEntry(envp[count]));
   }
   // CUPS names the queue's PPD in PPD=; its model name is the one place the model is certain to
   // be. Entry 28 stays the fallback for callers that put the model there.

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <string>
 
+#include <cups/backend.h>
 #include <cups/cups.h>
 
 #include "attributes/job_info.h"
@@ -92,6 +93,11 @@ int main(int argc, char* argv[], char* envp[]) {
   }
   WriteJobSummary(log, control, job, spool.dataFileName, title, options, driverModel);
   Log(log, "tbytes", std::to_string(spool.copiedBytes));
+  if (spool.copiedBytes < 0) {
+    // Its error lines are out; a truncated job must not reach the server as if it were whole.
+    Log(log, "print data incomplete, job not submitted");
+    return CUPS_BACKEND_FAILED;
+  }
   if (isPdf)
     WrapPdfInPjl(log, dataPath, title, job);
 

@@ -13,26 +13,12 @@
 #include <cstring>
 
 #include "util/cups_private.h"
+#include "util/device_write.h"
 
 namespace {
 
 // The side channel is descriptor 4; select is given one more than it, as CUPS's own loop does.
 constexpr int kSelectWidth = 5;
-
-// A full disk or a busy device clears up on its own or not at all; wait between tries instead of
-// spinning a core until it does or the scheduler cancels the job.
-constexpr long kRetryPauseNanoseconds = 200L * 1000 * 1000;
-
-bool IsRetryableWriteError(int error) {
-  return error == ENOSPC || error == ENXIO || error == EAGAIN || error == EINTR || error == ENOTTY;
-}
-
-void PauseBeforeRetry(int error) {
-  if (error == EINTR)
-    return;
-  struct timespec pause = {0, kRetryPauseNanoseconds};
-  nanosleep(&pause, nullptr);
-}
 
 // With a larger pipe the filter that feeds us runs ahead of the 8 KiB reads instead of being woken
 // at every block. Only ever grown; where the system refuses, the pipe stays as it is.
@@ -69,11 +55,23 @@ void FlushStatus(StatusLines& lines) {
 
 }  // namespace
 
-void IgnoreSignal(int sig) {
+namespace {
+
+void SetSignalAction(int sig, void (*handler)(int)) {
   struct sigaction action {};
-  action.sa_handler = SIG_IGN;
+  action.sa_handler = handler;
   sigemptyset(&action.sa_mask);
   sigaction(sig, &action, nullptr);
+}
+
+}  // namespace
+
+void IgnoreSignal(int sig) {
+  SetSignalAction(sig, SIG_IGN);
+}
+
+void DefaultSignal(int sig) {
+  SetSignalAction(sig, SIG_DFL);
 }
 
 int backendWaitLoop(int snmp_fd, const void* addr, int /*use_bc*/, SideChannelCallback side_cb) {
@@ -155,20 +153,4 @@ int64_t backendRunLoop(int print_fd, int device_fd, int snmp_fd, const void* add
     pending -= wrote;
     total += wrote;
   }
-}
-
-bool WriteToDevice(int device_fd, const char* data, size_t size) {
-  while (size > 0) {
-    ssize_t wrote = write(device_fd, data, size);
-    if (wrote < 0) {
-      int error = errno;
-      if (!IsRetryableWriteError(error))
-        return false;
-      PauseBeforeRetry(error);
-      continue;
-    }
-    data += wrote;
-    size -= static_cast<size_t>(wrote);
-  }
-  return true;
 }

@@ -12,6 +12,9 @@ using SideChannelCallback = int (*)(int print_fd, int device_fd, int snmp_fd, co
 // Sets a signal to be ignored (what System V sigset(sig, SIG_IGN) does; sigset is deprecated).
 void IgnoreSignal(int sig);
 
+// Gives a signal its default action back.
+void DefaultSignal(int sig);
+
 // Waits until standard input is readable (or at end of data): 1, or 0 when a signal interrupted.
 int backendWaitLoop(int snmp_fd, const void* addr, int use_bc, SideChannelCallback side_cb);
 
@@ -19,7 +22,3 @@ int backendWaitLoop(int snmp_fd, const void* addr, int use_bc, SideChannelCallba
 // a write error that cannot be retried.
 int64_t backendRunLoop(int print_fd, int device_fd, int snmp_fd, const void* addr, int use_bc,
                        int update_state, SideChannelCallback side_cb);
-
-// Writes all `size` bytes to the device, retrying (after the same pause) the errors the run loop
-// retries, such as a full disk; false on any other error.
-bool WriteToDevice(int device_fd, const char* data, size_t size);

@@ -1,4 +1,5 @@
 #include "backend/run_loop.h"
+#include "util/device_write.h"
 
 #include <fcntl.h>
 #include <pthread.h>

@@ -1,6 +1,7 @@
 #include "backend/spool.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -8,6 +9,7 @@
 
 #include "backend/run_loop.h"
 #include "util/cups_private.h"
+#include "util/device_write.h"
 #include "util/job_log.h"
 #include "util/paths.h"
 #include "util/safe_file.h"
@@ -71,8 +73,9 @@ SpoolResult SpoolPrintData(std::ostream& log, int print_fd, const OptionsMap& op
   result.jobUuid = JobUuidFromOptions(log, options);
   result.dataFileName = result.jobUuid + result.extension;
   std::string path = JobFilePath(result.dataFileName);
-  // Truncated: jobs without a UUID share one name and must not inherit an earlier job's tail.
-  int device_fd = OpenNoFollow(path, O_WRONLY | O_CREAT | O_TRUNC, 0777);
+  // Truncated: jobs without a UUID share one name and must not inherit an earlier job's tail. A job
+  // of the same name still running is waited for.
+  int device_fd = OpenLockedJobFile(path, O_WRONLY | O_CREAT | O_TRUNC, 0777);
   if (device_fd < 0) {
     LogPlain(log, "Can't write print data file:" + path);
     result.endStatus = 1;
@@ -92,6 +95,8 @@ SpoolResult SpoolPrintData(std::ostream& log, int print_fd, const OptionsMap& op
 
   int64_t copied = backendRunLoop(print_fd, device_fd, -1, nullptr, 0, 0, nullptr);
   result.copiedBytes = copied < 0 ? -1 : copied;
+  // The data is taken: a cancel from now on must stop the job before it reaches the server.
+  DefaultSignal(SIGTERM);
 
   if (!from_stdin && result.copiedBytes >= 0) {
     _cupsLangPrintFilter(stderr, "INFO", "Print file sent.");
@@ -100,6 +105,6 @@ SpoolResult SpoolPrintData(std::ostream& log, int print_fd, const OptionsMap& op
 
   if (!from_stdin)
     close(print_fd);
-  close(device_fd);
+  KeepLockedUntilExit(device_fd);
   return result;
 }

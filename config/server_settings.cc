@@ -1,13 +1,18 @@
 #include "config/server_settings.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <iostream>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -17,6 +22,11 @@
 #include "util/shell_quote.h"
 
 namespace {
+
+// A settings file is a few hundred bytes. A FIFO or a huge file in its place must not hold the job
+// or fill the backend's memory: beyond either bound the settings count as unreadable.
+constexpr std::chrono::seconds kPlutilTimeLimit{10};
+constexpr size_t kMaxListingBytes = size_t{1} << 20;
 
 struct SettingsKey {
   const char* key;
@@ -55,49 +65,111 @@ int createOwnListing(const std::string& path) {
   return OpenNoFollow(path, O_RDWR | O_CREAT | O_EXCL, 0600);
 }
 
-// plutil's exit status tells nothing useful: a listing it could not make fails to parse later.
-void runPlutil(int fd) {
+// The shell running plutil, in a process group of its own so that everything it started can be
+// killed together. Its output comes through `output`.
+pid_t startPlutil(int& output) {
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0)
+    return -1;
   std::string command = ShellQuote(paths::kPlutil) + " -p " + ShellQuote(paths::kSettingsFile);
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr)
-    return;
-  // Read as the listing is read back: a signal caught meanwhile must not end the copy early.
+  pid_t pid = fork();
+  if (pid == 0) {
+    setpgid(0, 0);
+    dup2(ends[1], 1);
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(ends[1]);
+  if (pid < 0) {
+    close(ends[0]);
+    return -1;
+  }
+  setpgid(pid, pid);
+  output = ends[0];
+  return pid;
+}
+
+// Copies what plutil prints into the listing, within the time and size bounds. plutil's exit
+// status tells nothing useful: a listing it could not make fails to parse later.
+bool runPlutil(std::ostream& log, int fd) {
+  int output = -1;
+  pid_t pid = startPlutil(output);
+  if (pid < 0)
+    return true;
+  auto deadline = std::chrono::steady_clock::now() + kPlutilTimeLimit;
+  size_t copied = 0;
+  bool bounded = true;
   char block[4096];
   for (;;) {
-    ssize_t n = read(fileno(pipe), block, sizeof block);
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    pollfd ready{output, POLLIN, 0};
+    // A signal caught meanwhile must not end the copy early.
+    int polled = left.count() > 0 ? poll(&ready, 1, static_cast<int>(left.count())) : 0;
+    if (polled < 0 && errno == EINTR)
+      continue;
+    if (polled == 0) {
+      Log(log, "plutil did not finish within " + std::to_string(kPlutilTimeLimit.count()) + " s");
+      bounded = false;
+      break;
+    }
+    ssize_t n = read(output, block, sizeof block);
     if (n < 0 && errno == EINTR)
       continue;
+    if (n > 0 && copied + static_cast<size_t>(n) > kMaxListingBytes) {
+      Log(log, "settings listing larger than " + std::to_string(kMaxListingBytes) + " bytes");
+      bounded = false;
+      break;
+    }
     if (n <= 0 || !WriteAll(fd, block, static_cast<size_t>(n)))
       break;
+    copied += static_cast<size_t>(n);
   }
-  pclose(pipe);
+  close(output);
+  if (!bounded)
+    killpg(pid, SIGKILL);
+  while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+  }
+  return bounded;
 }
 
 // A descriptor on the listing to read: this job's own, complete before it is renamed into place,
-// or, when none can be made here, the one an earlier job left.
-int openListing() {
+// or, when none can be made here, the one an earlier job left. -1 when there is none, or when
+// plutil went beyond its bounds (its partial listing is dropped).
+int openListing(std::ostream& log) {
   std::string own = std::string(paths::kSettingsListing) + "." + std::to_string(getpid());
   int fd = createOwnListing(own);
   if (fd < 0)
     return OpenNoFollow(paths::kSettingsListing, O_RDONLY, 0);
-  runPlutil(fd);
+  if (!runPlutil(log, fd)) {
+    unlink(own.c_str());
+    close(fd);
+    return -1;
+  }
   if (rename(own.c_str(), paths::kSettingsListing) != 0)
     unlink(own.c_str());
   lseek(fd, 0, SEEK_SET);
   return fd;
 }
 
-// Echoes the listing line by line and returns its lines joined without separator.
-std::string readListing(int fd) {
+// Echoes the listing line by line and returns its lines joined without separator; nothing when
+// the listing is larger than a settings file can be.
+std::optional<std::string> readListing(std::ostream& log, int fd) {
   std::string text;
   char block[4096];
   char last = '\n';
+  size_t total = 0;
   for (;;) {
     ssize_t n = read(fd, block, sizeof block);
     if (n < 0 && errno == EINTR)
       continue;
     if (n <= 0)
       break;
+    total += static_cast<size_t>(n);
+    if (total > kMaxListingBytes) {
+      Log(log, "settings listing larger than " + std::to_string(kMaxListingBytes) + " bytes");
+      return std::nullopt;
+    }
     std::cout.write(block, n);
     last = block[n - 1];
     for (ssize_t i = 0; i < n; ++i) {
@@ -160,15 +232,18 @@ ConfigInfo readSettings(std::ostream& log, const std::string& json) {
 }  // namespace
 
 ConfigInfo getServerInfo(std::ostream& log) {
-  int fd = openListing();
-  if (fd < 0) {
+  int fd = openListing(log);
+  std::optional<std::string> text;
+  if (fd >= 0) {
+    text = readListing(log, fd);
+    close(fd);
+  }
+  if (!text) {
     std::cerr << "Could not open the file!\n";
     Log(log, "Could not open the file!");
     return ConfigInfo{};
   }
-  std::string text = readListing(fd);
-  close(fd);
-  return readSettings(log, listingToJSON(text));
+  return readSettings(log, listingToJSON(*text));
 }
 
 void replaceAll(std::string& text, const std::string& from, const std::string& to) {

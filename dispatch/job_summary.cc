@@ -88,7 +88,7 @@ void ApplyPrintSettings(JobInfo& job, const std::string& optionsText) {
 
 void CountPdfPages(std::ostream& log, JobInfo& job, const std::string& dataPath) {
   std::string command = std::string(paths::kPageCountProgram) + " " + ShellQuote(dataPath) +
-                        " | grep Pages: | awk '{print $2}'";
+                        " | grep '^Pages:' | awk '{print $2}'";
   std::string result;
   try {
     result = executeCommand(command);

@@ -1,6 +1,7 @@
 #include "dispatch/pjl_wrapper.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -8,6 +9,7 @@
 #include <iostream>
 #include <vector>
 
+#include "util/device_write.h"
 #include "util/job_log.h"
 #include "util/safe_file.h"
 
@@ -37,7 +39,7 @@ bool CopyAll(int from, int to) {
       return true;
     if (n < 0 && errno == EINTR)
       continue;
-    if (n < 0 || !WriteAll(to, block.data(), static_cast<size_t>(n)))
+    if (n < 0 || !WriteToDevice(to, block.data(), static_cast<size_t>(n)))
       return false;
   }
 }
@@ -75,25 +77,38 @@ void AddContentToBeginning(const std::string& path, const std::string& content) 
   std::string temporary = path + ".tmp";
   // A stale temporary file is reused once the file policy has made sure it is ours.
   int out = OpenNoFollow(temporary, O_WRONLY | O_CREAT | O_TRUNC, 0777);
-  if (out < 0) {
+  // The new file is locked before it takes the data file's name, or a job of the same name that
+  // waits for this one could take it while this one still uploads.
+  int lock = out < 0 || flock(out, LOCK_EX) != 0 ? -1 : fcntl(out, F_DUPFD_CLOEXEC, 0);
+  if (lock < 0) {
+    if (out >= 0) {
+      close(out);
+      unlink(temporary.c_str());
+    }
     close(data);
     Say("Failed to create temporary file.");
     return;
   }
-  bool written = WriteAll(out, content.data(), content.size()) && CopyAll(data, out);
+  bool written = WriteToDevice(out, content.data(), content.size()) && CopyAll(data, out);
   close(data);
   written = close(out) == 0 && written;
-  // A short copy (a full disk) must not take the place of the data.
+  // A short copy must not take the place of the data.
   if (!written) {
+    close(lock);
     unlink(temporary.c_str());
     Say("Failed to write temporary file, file left unchanged: " + path);
     return;
   }
   if (!ReplaceWithTemporary(temporary, path)) {
+    close(lock);
     unlink(temporary.c_str());
     Say("Failed to replace file, file left unchanged: " + path);
     return;
   }
+  // The replaced file is gone from the name: only the new one needs the lock, and closing the old
+  // one frees its space now instead of at the end of the job.
+  ReleaseKeptLocks();
+  KeepLockedUntilExit(lock);
   Say("Content added to the beginning of the file.");
 }
 
@@ -104,7 +119,7 @@ void AddContentToEnd(const std::string& path, const std::string& content) {
     return;
   }
   off_t size = lseek(fd, 0, SEEK_END);
-  if (!WriteAll(fd, content.data(), content.size())) {
+  if (!WriteToDevice(fd, content.data(), content.size())) {
     bool restored = size >= 0 && ftruncate(fd, size) == 0;
     close(fd);
     Say(restored ? "Failed to write file, file left unchanged: " + path

@@ -1,11 +1,13 @@
 #include "util/safe_file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -40,6 +42,53 @@ int OpenNoFollow(const std::string& path, int flags, mode_t mode) {
   if ((flags & O_NONBLOCK) == 0)
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return fd;
+}
+
+int OpenLockedJobFile(const std::string& path, int flags, mode_t mode) {
+  // Each round waits for the job holding the name; a name replaced again and again by a local
+  // user must not keep the job here for ever.
+  constexpr int kMaxRounds = 100;
+  for (int round = 0; round < kMaxRounds; ++round) {
+    int fd = OpenNoFollow(path, flags & ~O_TRUNC, mode);
+    if (fd < 0)
+      return -1;
+    int locked;
+    while ((locked = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+    }
+    struct stat held {};
+    struct stat named {};
+    bool same = locked == 0 && fstat(fd, &held) == 0 && lstat(path.c_str(), &named) == 0 &&
+                held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+    if (same && ((flags & O_TRUNC) == 0 || held.st_size == 0 || ftruncate(fd, 0) == 0))
+      return fd;
+    int error = errno;
+    ::close(fd);
+    if (locked != 0 || same) {
+      errno = error;
+      return -1;
+    }
+  }
+  errno = EBUSY;
+  return -1;
+}
+
+namespace {
+
+std::vector<int>& KeptLocks() {
+  static std::vector<int> kept;
+  return kept;
+}
+
+}  // namespace
+
+void KeepLockedUntilExit(int fd) {
+  KeptLocks().push_back(fd);
+}
+
+void ReleaseKeptLocks() {
+  for (int fd : KeptLocks())
+    ::close(fd);
+  KeptLocks().clear();
 }
 
 FdOutBuf::~FdOutBuf() {

@@ -17,6 +17,20 @@
 // given.
 int OpenNoFollow(const std::string& path, int flags, mode_t mode);
 
+// Any client may pick a job's UUID, so two jobs may share a data file name. Each job holds an
+// exclusive lock on its data file from opening it until it ends; a second job of the same name
+// waits here for the first to end, then starts afresh. Opens as OpenNoFollow does, without
+// truncating; once the lock is held, makes sure the name still points at the locked file (the PDF
+// wrap puts a new file under it) and only then applies O_TRUNC. The descriptor carries the lock.
+int OpenLockedJobFile(const std::string& path, int flags, mode_t mode);
+
+// Spooling and the PDF wrap hand the descriptors that carry a job file's lock here instead of
+// closing them: the lock then lasts until the process ends.
+void KeepLockedUntilExit(int fd);
+
+// Closes those descriptors: for programs that run several jobs in one process (tests, benchmarks).
+void ReleaseKeptLocks();
+
 // write(2) until every byte is written, retrying after a signal; false on any other failure.
 bool WriteAll(int fd, const char* data, size_t size);
 
