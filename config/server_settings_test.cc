@@ -293,6 +293,41 @@ TEST_F(ServerSettings, WithoutPlutilTheEmptyListingFailsToParse) {
   EXPECT_EQ(slurp(paths::kSettingsListing), "");
 }
 
+// A FIFO or a huge file in the settings' place must neither hold the job nor fill its memory.
+TEST_F(ServerSettings, SettingsBeyondTheBoundsCountAsUnreadable) {
+  const std::string huge =
+      "{\"quoradex\" => {\"UserName\" => \"" + std::string(2 << 20, 'u') + "\"}}";
+  struct Case {
+    const char* name;
+    bool listingAsIs, fifo, earlierListingOnly;
+    const char* logged;
+  } cases[] = {
+      {"FIFO as the settings file", false, true, false, "plutil did not finish within 10 s"},
+      {"listing over 1 MiB", true, false, false, "settings listing larger than 1048576 bytes"},
+      {"earlier listing over 1 MiB", true, false, true,
+       "settings listing larger than 1048576 bytes"},
+  };
+  for (const Case& c : cases) {
+    TearDown();
+    SetUp();
+    if (c.listingAsIs)
+      useListingAsIs();
+    if (c.fifo) {
+      ASSERT_EQ(mkfifo(paths::kSettingsFile, 0600), 0);
+    } else {
+      std::ofstream(paths::kSettingsFile) << huge;
+    }
+    if (c.earlierListingOnly) {
+      std::ofstream(paths::kSettingsListing) << huge;
+      mkdir((std::string(paths::kSettingsListing) + "." + std::to_string(getpid())).c_str(), 0755);
+    }
+    log_.str("");
+    EXPECT_EQ(fields(read()), std::vector<std::string>(13)) << c.name;
+    EXPECT_EQ(err_, "Could not open the file!\n") << c.name;
+    EXPECT_NE(log_.str().find(c.logged), std::string::npos) << c.name << "\n" << log_.str();
+  }
+}
+
 TEST_F(ServerSettings, WithoutAnyListingReportsIt) {
   std::system(("rm -rf '" + kSpool + "'").c_str());
   EXPECT_EQ(fields(read()), std::vector<std::string>(13));

@@ -104,6 +104,7 @@ TEST_F(JobSummary, CountsPagesWithThePageCountProgram) {
   } cases[] = {
       {"one page", "a.pdf", MakePdf(1), "1"},
       {"several pages", "b.pdf", MakePdf(12), "12"},
+      {"title that holds Pages:", "t.pdf", MakePdf(2, "-7 Pages:"), "2"},
       {"quote and blank in path", "it's a job.pdf", MakePdf(3), "3"},
       {"shell syntax in path", "$(touch pwned);x`touch pwned`.pdf", MakePdf(2), "2"},
       {"not a pdf", "c.pdf", "plain text\n", ""},

@@ -147,6 +147,21 @@ TEST_F(Frame, PrintFileIsLoggedAndSentWithPageAndInfoLines) {
   EXPECT_EQ(err[9], "STATE: +cups-waiting-for-job-completed");
 }
 
+// A copy that fails midway leaves a truncated data file: it stays for inspection, and the job ends
+// with the failure status instead of uploading it.
+TEST_F(Frame, FailedCopyIsNotSubmitted) {
+  BackendCall call = FileJob("");
+  call.args.back() = SandboxDir();  // opens, but reading a directory fails
+  BackendRun run = RunBackend(call);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("ERROR: Unable to read print data."), std::string::npos) << run.err;
+  std::vector<std::string> log = Unstamped(ReadFile(LogDir() + "vlog.txt"));
+  EXPECT_TRUE(Contains(log, "tbytes:-1"));
+  EXPECT_EQ(log.back(), "print data incomplete, job not submitted");
+  EXPECT_TRUE(FileExists(LogDir() + kUuid + ".pjl"));
+  EXPECT_TRUE(FileExists(LogDir() + kUuid + ".ctl"));
+}
+
 TEST_F(Frame, StandardInputStatusLines) {
   BackendRun run = RunBackend(StdinJob("%!PS-Adobe-3.0\n"));
   std::string log = ReadFile(LogDir() + "vlog.txt");
@@ -310,7 +325,8 @@ TEST_F(Frame, EnvironmentIsLoggedAndEntry28IsTheDriverModel) {
   struct Case {
     std::string name;
     std::vector<std::string> env;
-    std::string model;  // empty: no "model:" line
+    std::string model;                     // empty: no "model:" line
+    std::vector<std::string> logged = {};  // the entries as logged, when not as given
   } cases[] = {
       {"29 entries", CupsEnvironment("HP LaserJet"), "HP LaserJet"},
       {"28 entries", CupsEnvironment(nullptr), ""},
@@ -320,6 +336,12 @@ TEST_F(Frame, EnvironmentIsLoggedAndEntry28IsTheDriverModel) {
       {"ppd model name wins", CupsEnvironment("HP LaserJet"), "KONICA MINOLTA C300i"},
       {"ppd without model name", CupsEnvironment("HP LaserJet"), "HP LaserJet"},
       {"ppd missing", CupsEnvironment("HP LaserJet"), "HP LaserJet"},
+      {"credentials of auth-info-required",
+       {"AUTH_USERNAME=alice", "AUTH_PASSWORD=s3cret=x", "AUTH_DOMAIN=CORP", "AUTH_NEGOTIATE=YIIB",
+        "AUTH_INFO_REQUIRED=username,password", "X_AUTH_PASSWORD=kept"},
+       "",
+       {"AUTH_USERNAME=***", "AUTH_PASSWORD=***", "AUTH_DOMAIN=***", "AUTH_NEGOTIATE=***",
+        "AUTH_INFO_REQUIRED=username,password", "X_AUTH_PASSWORD=kept"}},
   };
   cases[2].env[28] = "NAME=Value=More";
   cases[3].env.insert(cases[3].env.begin() + 28, "NOEQUALS");
@@ -338,8 +360,9 @@ TEST_F(Frame, EnvironmentIsLoggedAndEntry28IsTheDriverModel) {
     auto start = std::find(log.begin(), log.end(), "parser ppd");
     ASSERT_NE(start, log.end()) << c.name;
     EXPECT_EQ(*(start - 1), "start write ctrl file") << c.name;
-    for (size_t i = 0; i < c.env.size(); ++i) {
-      EXPECT_EQ(start[1 + i], "envp[" + std::to_string(i) + "]:" + c.env[i]) << c.name;
+    const std::vector<std::string>& logged = c.logged.empty() ? c.env : c.logged;
+    for (size_t i = 0; i < logged.size(); ++i) {
+      EXPECT_EQ(start[1 + i], "envp[" + std::to_string(i) + "]:" + logged[i]) << c.name;
     }
     auto next = start + 1 + c.env.size();
     if (!c.model.empty()) {

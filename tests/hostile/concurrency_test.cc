@@ -62,8 +62,19 @@ std::string FileName(const Job& job) {
   return job.uuid + (job.data.starts_with("%PDF-") ? ".pdf" : ".ps");
 }
 
+// The stored upload of the job: by its data file name, or by its title where jobs share a name.
+std::string StoredJob(const std::string& store, const Job& job) {
+  for (const std::string& stored : StoredJobs(store)) {
+    nlohmann::json properties =
+        nlohmann::json::parse(ReadFile(stored + "/printProperties"), nullptr, false);
+    if (FileExists(stored + "/" + FileName(job)) && properties["DocumentName"] == job.title)
+      return stored;
+  }
+  return "";
+}
+
 void ExpectStored(const std::string& store, const Job& job) {
-  std::string stored = StoredJobWithFile(store, FileName(job));
+  std::string stored = StoredJob(store, job);
   ASSERT_FALSE(stored.empty()) << job.title;
   EXPECT_TRUE(FileHolds(stored + "/" + FileName(job), job.uploaded)) << job.title;
   nlohmann::json properties =
@@ -99,6 +110,42 @@ TEST(Concurrency, SixteenJobsAtOnceEachArriveWholeTwentyTimesOver) {
     }
     ASSERT_EQ(StoredJobs(server.store()).size(), static_cast<size_t>(kJobsAtOnce * (round + 1)))
         << "round " << round;
+  }
+}
+
+// Any client may pick a job's UUID. Jobs that share one take turns with its data file: each reaches
+// the server whole, PDF ones too, whose wrap puts a new file under the shared name.
+TEST(Concurrency, JobsSharingAUuidTakeTurnsAndEachArrivesWhole) {
+  constexpr int kSharing = 4;
+  constexpr int kSharedRounds = 6;
+  ResetSandbox();
+  PrintServerProcess server;
+  ASSERT_TRUE(StartPrintServer(server));
+  for (int round = 0; round < kSharedRounds; ++round) {
+    std::vector<Job> jobs;
+    for (int index = 0; index < kSharing; ++index) {
+      Job job = MakeJob(round, index * 4 + round % 2);
+      job.uuid = Uuid(round, 0);
+      if (round % 2 == 1) {
+        job.data += std::string(300000, 'z');
+        job.uploaded = job.data;
+      }
+      jobs.push_back(job);
+    }
+    std::vector<BackendRun> runs(jobs.size());
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < jobs.size(); ++i) {
+      threads.emplace_back([&, i] {
+        runs[i] = RunBackend(StdinJob(
+            jobs[i].title, UuidOption(jobs[i].uuid) + " PageSize=" + jobs[i].paper, jobs[i].data));
+      });
+    }
+    for (std::thread& thread : threads)
+      thread.join();
+    for (size_t i = 0; i < jobs.size(); ++i) {
+      EXPECT_EQ(runs[i].status, 0) << jobs[i].title;
+      ExpectStored(server.store(), jobs[i]);
+    }
   }
 }
 

@@ -191,22 +191,30 @@ int WaitFor(pid_t pid, int seconds) {
 }
 
 // The backend must wait on a full disk without burning a core, and finish the job whole as soon as
-// space is freed.
+// space is freed. A PDF job needs room for a second copy while it is wrapped.
 TEST_F(Faults, FullDiskWhileSpoolingIsWaitedOutWithoutSpinning) {
   struct Case {
     const char* name;
     size_t filler;
     size_t data;
+    bool pdf;
   } cases[] = {
-      {"fills up halfway", 768 << 10, 600 << 10},
-      {"full before the first block", 1 << 20, 300 << 10},
+      {"fills up halfway", 768 << 10, 600 << 10, false},
+      {"full before the first block", 1 << 20, 300 << 10, false},
+      {"full while the PDF is wrapped", 500 << 10, 300 << 10, true},
   };
   for (const Case& c : cases) {
     ResetSandbox();
     fs::create_directories(LogDir());
     PrintServerProcess server;
     ASSERT_TRUE(StartPrintServer(server));
-    const std::string data = PostScript(c.data);
+    const std::string data = (c.pdf ? "%PDF-1.4\n" : "") + PostScript(c.data);
+    const std::string fileName = kUuid + std::string(c.pdf ? ".pdf" : ".ps");
+    const std::string uploaded =
+        c.pdf ? "\x1b%-12345X@PJL JOB NAME=Report\n@PJL SET QTY=1\n@PJL SET DUPLEX=OFF\n"
+                "@PJL ENTER LANGUAGE=PDF\n" +
+                    data + "\x1b%-12345X@PJL EOJ+\n%-12345X"
+              : data;
     BackendCall call = StdinJob("Report", UuidOption(kUuid), data);
     int pipeFds[2];
     ASSERT_EQ(pipe2(pipeFds, O_CLOEXEC), 0);
@@ -242,9 +250,9 @@ TEST_F(Faults, FullDiskWhileSpoolingIsWaitedOutWithoutSpinning) {
     EXPECT_EQ(unlink(filler.c_str()), 0) << c.name;
     EXPECT_EQ(WaitFor(pid, 60), 0) << c.name;
     writer.join();
-    std::string job = StoredJobWithFile(server.store(), std::string(kUuid) + ".ps");
+    std::string job = StoredJobWithFile(server.store(), fileName);
     ASSERT_FALSE(job.empty()) << c.name;
-    EXPECT_TRUE(FileHolds(job + "/" + kUuid + ".ps", data)) << c.name;
+    EXPECT_TRUE(FileHolds(job + "/" + fileName, uploaded)) << c.name;
   }
 }
 

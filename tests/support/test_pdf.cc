@@ -25,7 +25,7 @@ std::string ContentObject(int number, int page) {
 
 }  // namespace
 
-std::string MakePdf(int pages) {
+std::string MakePdf(int pages, const std::string& title) {
   // Objects: 1 catalog, 2 page tree, 3 font, then a page and its contents per page.
   std::string kids;
   for (int page = 0; page < pages; ++page)
@@ -39,6 +39,9 @@ std::string MakePdf(int pages) {
     objects.push_back(PageObject(4 + 2 * page, 5 + 2 * page));
     objects.push_back(ContentObject(5 + 2 * page, page + 1));
   }
+  const std::string info = std::to_string(objects.size() + 1);
+  if (!title.empty())
+    objects.push_back(info + " 0 obj\n<< /Title (" + title + ") >>\nendobj\n");
   std::string pdf = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
   std::string xref = "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
   for (const std::string& object : objects) {
@@ -46,6 +49,7 @@ std::string MakePdf(int pages) {
     pdf += object;
   }
   size_t xrefAt = pdf.size();
-  return pdf + xref + "trailer\n<< /Size " + std::to_string(objects.size() + 1) +
-         " /Root 1 0 R >>\nstartxref\n" + std::to_string(xrefAt) + "\n%%EOF\n";
+  return pdf + xref + "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R" +
+         (title.empty() ? "" : " /Info " + info + " 0 R") + " >>\nstartxref\n" +
+         std::to_string(xrefAt) + "\n%%EOF\n";
 }
