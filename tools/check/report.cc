@@ -95,6 +95,8 @@ std::string HumanBytes(unsigned long long bytes) {
 std::string HumanAge(long long seconds) {
   if (seconds < 0)
     seconds = 0;
+  if (seconds < 60)
+    return "under a minute";
   if (seconds < 2 * 3600)
     return Plural(static_cast<int>(seconds / 60), "minute");
   if (seconds < 2 * 86400)
