@@ -306,6 +306,22 @@ double Median(std::vector<double> values) {
   return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
+bool CollectingReporter::ReportContext(const Context& context) {
+  if (!smoke_)
+    return ConsoleReporter::ReportContext(context);
+  std::ostream* console = &GetErrorStream();
+  std::ostringstream said;
+  SetErrorStream(&said);
+  bool ok = ConsoleReporter::ReportContext(context);
+  SetErrorStream(console);
+  std::istringstream lines(said.str());
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find("Library was built as DEBUG") == std::string::npos)
+      *console << line << '\n';
+  }
+  return ok;
+}
+
 void CollectingReporter::ReportRuns(const std::vector<Run>& runs) {
   for (const Run& run : runs) {
     if (run.run_type != Run::RT_Iteration)

@@ -18,13 +18,17 @@ struct Measure {
 using Measures = std::map<std::string, Measure>;
 
 // Shows every run on the console as usual and keeps the measures for the results file.
+// `smoke`: the context leaves out Google Benchmark's warning that the library was built as DEBUG,
+// which Debian's package (optimised, without NDEBUG) always gives; a smoke run judges no time.
 class CollectingReporter : public benchmark::ConsoleReporter {
  public:
-  CollectingReporter() : ConsoleReporter(OO_Tabular) {}
+  explicit CollectingReporter(bool smoke) : ConsoleReporter(OO_Tabular), smoke_(smoke) {}
+  bool ReportContext(const Context& context) override;
   void ReportRuns(const std::vector<Run>& runs) override;
   const Measures& measures() const { return measures_; }
 
  private:
+  bool smoke_;
   Measures measures_;
 };
 

@@ -246,7 +246,8 @@ bool SetUp(Bench& b, ServerProcess& server) {
     return false;
   }
   b.server = "127.0.0.1:" + std::to_string(server.port);
-  b.token = Login(b);
+  // The login prints libcurl's trace and the answer, which have no place on the console.
+  WithBackendStreams(b, [&b] { b.token = Login(b); });
   return !b.token.empty() && WriteText(paths::kSettingsFile, SettingsPlist(b.server));
 }
 
@@ -715,7 +716,7 @@ int main(int argc, char** argv) {
   int count = static_cast<int>(args.size());
   benchmark::Initialize(&count, args.data());
   RegisterAll(b);
-  CollectingReporter reporter;
+  CollectingReporter reporter(b.config.smoke);
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   StopServer(server);

@@ -1,11 +1,13 @@
 #!/bin/sh
 # Builds the Debian package, installs it on this machine as an administrator would, checks what it
-# installed, and purges it again. Run as root on Debian, from anywhere.
+# installed (virtual-printer-check among it, on a demo set-up in namespaces of its own:
+# check-demo-setup.sh), and purges it again. Run as root on Debian, from anywhere.
 # Usage: packaging/ci-check.sh [build-dir]   (default build-deb; configured with packaging/debian.cmake)
 set -eu
 cd "$(dirname "$0")/.."
 build=${1:-build-deb}
 package=virtual-printer
+check=/usr/sbin/virtual-printer-check
 export DEBIAN_FRONTEND=noninteractive
 
 fail() {
@@ -26,7 +28,7 @@ dpkg-deb --info "$deb"
 dpkg-deb --contents "$deb"
 
 depends=$(dpkg-deb --field "$deb" Depends)
-for needed in libcups2 libcurl4 poppler-utils; do
+for needed in libcups2 libcurl4 libcpp-httplib0.11 poppler-utils; do
   echo "$depends" | grep -Eq "(^|, )$needed( |,|$)" || fail "Depends lacks $needed: $depends"
 done
 
@@ -72,8 +74,43 @@ EOF
   echo "/usr/bin/plutil: $(stat -c '%U:%G %a' /usr/bin/plutil), reads property lists"
 fi
 
-page=$(man -w virtual-printer)
-packaging/check-manpage.sh "$page"
+[ "$(stat -c '%U:%G %a' "$check")" = "root:root 755" ] || fail "$check is $(stat -c '%U:%G %a' "$check")"
+dpkg -S "$check" | grep -q "^$package:" || fail "$check does not belong to $package"
+grep -qx 'KEEP_DAYS=' /etc/default/virtual-printer || fail "the package sets KEEP_DAYS"
+for conffile in /etc/default/virtual-printer /etc/cron.daily/virtual-printer; do
+  dpkg-query -W -f='${Conffiles}\n' "$package" | grep -q " $conffile " ||
+    fail "$conffile is not a conffile"
+done
+[ -x /etc/cron.daily/virtual-printer ] || fail "/etc/cron.daily/virtual-printer cannot run"
+[ -L /etc/systemd/system/timers.target.wants/virtual-printer-clean.timer ] ||
+  fail "virtual-printer-clean.timer is not enabled"
+if command -v systemd-analyze >/dev/null; then
+  systemd-analyze verify /lib/systemd/system/virtual-printer-clean.service \
+    /lib/systemd/system/virtual-printer-clean.timer || fail "systemd-analyze verify"
+fi
+echo "$check: root:root 755; the daily clean's timer enabled, KEEP_DAYS empty"
+
+pages=""
+for name in virtual-printer virtual-printer-check; do
+  page=$(man -w "$name")
+  packaging/check-manpage.sh "$page"
+  pages="$pages $page"
+done
+
+step "virtual-printer-check on the demo set-up"
+# The settings' folder must exist to be hidden; what is made for it here goes again.
+made_dirs=""
+for dir in /private /private/var /private/var/spool; do
+  [ -d "$dir" ] || made_dirs="$dir $made_dirs"
+done
+mkdir -p /private/var/spool /var/log/cups
+status=0
+unshare --mount --net --pid --fork --kill-child --mount-proc packaging/check-demo-setup.sh \
+  "$(cd "$build" && pwd)" "$scratch" || status=$?
+for dir in $made_dirs; do
+  rmdir "$dir"
+done
+[ "$status" -eq 0 ] || fail "the check on the demo set-up failed"
 
 step "purge it"
 # The backend's own leftovers go with a purge; make them so the purge has something to remove.
@@ -85,7 +122,13 @@ fi
 dpkg --purge "$package"
 trap 'rm -rf "$scratch"' EXIT
 [ ! -e "$backend" ] || fail "$backend is still there after the purge"
-[ ! -e "$page" ] || fail "$page is still there after the purge"
+for page in $pages; do
+  [ ! -e "$page" ] || fail "$page is still there after the purge"
+done
+[ ! -e "$check" ] || fail "$check is still there after the purge"
+[ ! -e /etc/default/virtual-printer ] || fail "/etc/default/virtual-printer is still there after the purge"
+[ ! -e /etc/systemd/system/timers.target.wants/virtual-printer-clean.timer ] ||
+  fail "the timer is still enabled after the purge"
 for leftover in $made; do
   [ ! -e "$leftover" ] || fail "$leftover is still there after the purge"
 done

@@ -3,10 +3,12 @@
 # builds, starts the local print-management server with its notifier and a private CUPS scheduler
 # with a "virtual-printer" queue, prints a sample PDF with lp, and shows what each side got.
 #
+# After the job it runs virtual-printer-check on the set-up and shows what it says.
+#
 # It runs in namespaces of its own (a private loopback and process tree), so nothing is left
-# running afterwards, and it writes only under the build folder; the backend used is the build's
-# sandboxed one, whose fixed folders lie in BUILD/sandbox/ instead of /var/log/cups/ and
-# /private/var/spool/.
+# running afterwards, and it writes only under the build folder; the backend and the check used are
+# the build's sandboxed ones, whose fixed folders lie in BUILD/sandbox/ instead of /var/log/cups/
+# and /private/var/spool/, and whose CUPS folders are the demo scheduler's, BUILD/sandbox/cups/.
 #
 # Usage: scripts/demo.sh [build-dir]      (default: build-demo)
 set -eu
@@ -136,8 +138,10 @@ ErrorLog $cups/log/error_log
 PageLog $cups/log/page_log
 Printcap $cups/printcap
 EOF
+  # info logs each job's end, which the demo reads; debug would also keep the login address, with
+  # the password in it (virtual-printer-check warns about that).
   cat >"$cups/cupsd.conf" <<EOF
-LogLevel debug
+LogLevel info
 Listen $cups/sock
 Browsing Off
 WebInterface No
@@ -154,6 +158,9 @@ install_scheduler() {
   chmod 0755 "$demo" "$cups"
   write_scheduler_config
   ln -s /usr/lib/cups/daemon/cups-exec "$cups/bin/daemon/cups-exec"
+  # lpinfo -v, which the check asks for, needs the scheduler's device helper.
+  [ ! -e /usr/lib/cups/daemon/cups-deviced ] ||
+    ln -s /usr/lib/cups/daemon/cups-deviced "$cups/bin/daemon/cups-deviced"
   # CUPS runs a backend as root only when it is root's and nobody else may run or change it.
   cp "$build/sandbox/bin/virtual-printer" "$cups/bin/backend/virtual-printer"
   chmod 0700 "$cups/bin/backend/virtual-printer"
@@ -259,14 +266,17 @@ show_results() {
   echo "== The job log $logdir/vlog.txt ($(wc -l <"$logdir/vlog.txt") lines); the road in it:"
   grep -E 'model:|using |driver contain|pagecount|login|upload|notify' "$logdir/vlog.txt" |
     sed 's/^/   /'
+  echo
+  echo "== virtual-printer-check --login on this set-up (exit status $check_status)"
+  sed 's/^/   /' "$demo/check.out"
 }
 
 inside() {
   build=$1
   demo="$build/demo"
-  cups="$demo/cups"
+  cups="$build/sandbox/cups"
   logdir="$build/sandbox/var/log/cups"
-  rm -rf "$demo" "$build/sandbox/var" "$build/sandbox/private"
+  rm -rf "$demo" "$cups" "$build/sandbox/var" "$build/sandbox/private"
   mkdir -p "$demo" "$build/sandbox/var/log" "$build/sandbox/private/var/spool"
   ip link set lo up
 
@@ -275,6 +285,8 @@ inside() {
   install_scheduler
   start_print_server
   make_settings "$port" >"$build/sandbox/private/var/spool/VirtualFile"
+  # It holds a password: root's alone, as the check wants it.
+  chmod 0600 "$build/sandbox/private/var/spool/VirtualFile"
   start_scheduler
   echo "Scheduler, print server (127.0.0.1:$port) and notifier (127.0.0.1:10029) are running."
   echo "Printing: lp -d $queue -t \"$title\" -n 2 -o PageSize=A4 -o $colour_key=2 -o $duplex_key=2 sample.pdf"
@@ -283,6 +295,8 @@ inside() {
   job_id=${submitted#request id is "$queue"-}
   job_id=${job_id%% *}
   wait_for_job
+  check_status=0
+  "$build/sandbox/bin/virtual-printer-check" --login >"$demo/check.out" 2>&1 || check_status=$?
   show_results
 
   kill "$cupsd_pid" "$server_pid" 2>/dev/null || true
@@ -306,7 +320,8 @@ echo "== Building into $build (log: $build/demo-build.log)"
 mkdir -p "$build"
 build=$(cd "$build" && pwd)
 if ! { cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release &&
-  cmake --build "$build" -j"$(nproc)" --target virtual-printer-sandbox print-server plutil; } \
+  cmake --build "$build" -j"$(nproc)" --target virtual-printer-sandbox \
+    virtual-printer-check-sandbox print-server plutil; } \
   >"$build/demo-build.log" 2>&1; then
   tail -n 30 "$build/demo-build.log"
   fail "the build failed"
@@ -316,5 +331,6 @@ status=0
 unshare --mount --net --pid --fork --kill-child --mount-proc sh "$self" --inside "$build" || status=$?
 echo
 echo "Nothing is left running. Everything the demo wrote is under $build:"
-echo "   $build/demo/ (scheduler, server store, sample.pdf) and $build/sandbox/var/log/cups/"
+echo "   $build/demo/ (server store, sample.pdf), $build/sandbox/cups/ (scheduler) and"
+echo "   $build/sandbox/var/log/cups/"
 exit "$status"

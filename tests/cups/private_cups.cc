@@ -69,8 +69,8 @@ std::string FilesConf(const std::string& root) {
 }
 
 // abort-job: with the default retry-job a failed job would sit held for minutes.
-std::string CupsdConf(const std::string& socket) {
-  return "LogLevel debug\nListen " + socket +
+std::string CupsdConf(const std::string& socket, const std::string& logLevel) {
+  return "LogLevel " + logLevel + "\nListen " + socket +
          "\nBrowsing Off\nWebInterface No\nErrorPolicy abort-job\n"
          "<Location />\n  Order allow,deny\n</Location>\n";
 }
@@ -91,7 +91,7 @@ std::string LayOutScheduler(const World& world, const std::string& backend) {
     return "cannot install " + backend + " as " + installed;
   if (!WriteMode(world.serverBin + "/filter/passthru", kPassthru, 0755) ||
       !WriteFile(world.root + "/cups-files.conf", FilesConf(world.root)) ||
-      !WriteFile(world.root + "/cupsd.conf", CupsdConf(world.socket)))
+      !WriteFile(world.root + "/cupsd.conf", CupsdConf(world.socket, world.logLevel)))
     return "cannot write the scheduler's files under " + world.root;
   return "";
 }
@@ -142,9 +142,11 @@ std::string StartPrintServer(World& world) {
   int pipeFds[2];
   if (pipe2(pipeFds, O_CLOEXEC) != 0)
     return "pipe failed";
-  world.printServer = Spawn({VP_PRINT_SERVER, "--store", world.store, "--port", "0", "--notifier",
-                             "--user", "alice:s3cret"},
-                            pipeFds[1]);
+  std::vector<std::string> argv = {VP_PRINT_SERVER, "--store",     world.store, "--port", "0",
+                                   "--user",        "alice:s3cret"};
+  if (world.notifier)
+    argv.push_back("--notifier");
+  world.printServer = Spawn(argv, pipeFds[1]);
   close(pipeFds[1]);
   std::string line;
   bool said = ReadLineWithin(pipeFds[0], line, kStartLimit);
@@ -254,7 +256,8 @@ int RunIsolated(char* argv[]) {
 }
 
 std::string StartWorld(World& world, const std::string& backend) {
-  world.root = std::string(VP_BINARY_DIR) + "/tests/cups/world";
+  if (world.root.empty())
+    world.root = std::string(VP_BINARY_DIR) + "/tests/cups/world";
   world.socket = world.root + "/sock";
   world.serverBin = world.root + "/bin";
   world.store = world.root + "/store";

@@ -13,7 +13,11 @@
 // with the test) and tmpfs over every folder the scheduler and the backend write.
 
 struct World {
-  std::string root;       // the scheduler's ServerRoot, on a tmpfs
+  // Set before StartWorld to leave the defaults: the ServerRoot (default tests/cups/world in the
+  // build tree), the scheduler's LogLevel, and whether the print server also plays the notifier.
+  std::string root;  // the scheduler's ServerRoot, on a tmpfs
+  std::string logLevel = "debug";
+  bool notifier = true;
   std::string socket;     // clients follow CUPS_SERVER to it
   std::string serverBin;  // ServerBin: backend/, filter/ (first on the backend's PATH), daemon/
   std::string store;      // the print server's storage

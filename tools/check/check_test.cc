@@ -1,0 +1,123 @@
+// The parts of virtual-printer-check that read text: a ServerIp setting, the kernel's socket
+// tables, cupsd.conf's LogLevel and the names of job files.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include <gtest/gtest.h>
+
+#include "tools/check/checks.h"
+#include "tools/check/job_files.h"
+#include "tools/check/listener.h"
+
+namespace {
+
+TEST(ServerIpForm, ReadsEachFormAsTheLoginAddressWould) {
+  const std::pair<const char*, AddressForm> kCases[] = {
+      {"print.example", AddressForm::kHost},
+      {"10.0.0.5:8080", AddressForm::kHost},
+      {"[fe80::1]:8080", AddressForm::kBracketedIpv6},
+      {"[::1]", AddressForm::kBracketedIpv6},
+      {"https://print.example:8443/base", AddressForm::kHttps},
+      {"fe80::1", AddressForm::kBareIpv6},
+      {"::1", AddressForm::kBareIpv6},
+      {"http://print.example", AddressForm::kHttpPrefix},
+      {"print.example:", AddressForm::kOther},
+      {"print.example:99999", AddressForm::kOther},
+      {"print example", AddressForm::kOther},
+      {"print.example:80/path", AddressForm::kOther},
+      {"[fe80::1", AddressForm::kOther},
+      {"[fe80::1]8080", AddressForm::kOther},
+      {"httpsprint.example", AddressForm::kOther},
+  };
+  for (const auto& [text, form] : kCases)
+    EXPECT_EQ(ServerIpForm(text), form) << text;
+}
+
+// An address word as the kernel prints it: the bytes of the network-order word read natively.
+std::string Word(uint32_t hostOrder) {
+  char text[9];
+  std::snprintf(text, sizeof text, "%08X", htonl(hostOrder));
+  return text;
+}
+
+std::string TableLine(const std::string& local, const char* state, int uid, int inode) {
+  return "   0: " + local + " 00000000:0000 " + state +
+         " 00000000:00000000 00:00000000 00000000  " + std::to_string(uid) + "        0 " +
+         std::to_string(inode) + " 1 0000000000000000 100 0 0 10 0\n";
+}
+
+TEST(ListeningSocketOwner, FindsTheSocketThatTakesLoopbackConnections) {
+  const std::string loopback = Word(INADDR_LOOPBACK);
+  const std::string any6 = "00000000000000000000000000000000";
+  const std::string mapped6 = Word(0) + Word(0) + Word(0xffff) + loopback;
+  const std::string localhost6 = Word(0) + Word(0) + Word(0) + Word(1);
+  const struct {
+    std::string local;
+    const char* state;
+    std::optional<unsigned> uid;
+  } kCases[] = {
+      {loopback + ":272D", "0A", 1000},
+      {Word(INADDR_ANY) + ":272D", "0A", 0},
+      {any6 + ":272D", "0A", 1000},
+      {mapped6 + ":272D", "0A", 1000},
+      {loopback + ":272E", "0A", std::nullopt},
+      {loopback + ":272D", "01", std::nullopt},
+      {Word(0x7f000002) + ":272D", "0A", std::nullopt},
+      {localhost6 + ":272D", "0A", std::nullopt},
+  };
+  for (const auto& c : kCases) {
+    std::string table = "  sl  local_address rem_address   st ...\n" +
+                        TableLine(c.local, c.state, c.uid.value_or(7), 4242);
+    std::optional<SocketOwner> owner = ListeningSocketOwner(table, 10029);
+    ASSERT_EQ(owner.has_value(), c.uid.has_value()) << c.local << " " << c.state;
+    if (owner) {
+      EXPECT_EQ(owner->uid, *c.uid) << c.local;
+      EXPECT_EQ(owner->inode, 4242u) << c.local;
+    }
+  }
+}
+
+TEST(LogLevelOf, TakesTheLastDirectiveInAnyCase) {
+  const std::pair<const char*, const char*> kCases[] = {
+      {"LogLevel warn\n", "warn"},
+      {"# LogLevel debug\nLogLevel info\n", "info"},
+      {"LogLevel debug2\n", "debug2"},
+      {"loglevel DEBUG\nMaxLogSize 0\nLogLevel warn\n", "warn"},
+      {"  LogLevel   Debug  \n", "debug"},
+      {"PageLogFormat LogLevel\n", ""},
+      {"", ""},
+  };
+  for (const auto& [conf, level] : kCases)
+    EXPECT_EQ(LogLevelOf(conf), level) << conf;
+}
+
+TEST(JobUuidOf, KnowsOnlyTheBackendsOwnNames) {
+  const std::string uuid = "0f8e2a1c-3b4d-4e5f-8A9B-0c1d2e3f4a5b";
+  const std::pair<std::string, std::string> kCases[] = {
+      {uuid + ".pdf", uuid},
+      {uuid + ".ps", uuid},
+      {uuid + ".pjl", uuid},
+      {uuid + ".ctl", uuid},
+      {uuid + ".pdf.tmp", uuid},
+      {uuid + ".tmp", ""},
+      {uuid + ".txt", ""},
+      {uuid + ".pdf.bak", ""},
+      {uuid, ""},
+      {".pdf", ""},
+      {"vlog.txt", ""},
+      {"error_log.1", ""},
+      {uuid.substr(1) + ".pdf", ""},
+      {"g" + uuid.substr(1) + ".pdf", ""},
+      {"0f8e2a1c3b4d-4e5f-8a9b-0c1d2e3f4a5b-.pdf", ""},
+  };
+  for (const auto& [name, expected] : kCases)
+    EXPECT_EQ(JobUuidOf(name), expected) << name;
+}
+
+}  // namespace
