@@ -16,6 +16,20 @@ CC=clang CXX=clang++ cmake -S . -B "$build" -DVP_FUZZ=ON -DVP_SANITIZE=ON -DVP_W
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc)" --target fuzzers
 
+# As root on Linux each target runs in a network namespace of its own with only a loopback, so
+# the notifier's fixed port is private to it and no other run or local program can answer there.
+isolate=false
+if [ "$(id -u)" = 0 ] && unshare -n true 2>/dev/null; then
+  isolate=true
+fi
+run() {
+  if $isolate; then
+    unshare -n sh -c 'ip link set lo up && exec "$@"' run "$@"
+  else
+    "$@"
+  fi
+}
+
 failed=0
 for target in $targets; do
   corpus=$build/corpus/$target
@@ -24,7 +38,7 @@ for target in $targets; do
   mkdir -p "$corpus" "$artifacts"
   # New inputs go to the build's corpus (the first folder); the seeds in the repository stay as
   # they are. The code under test talks on standard output and error: closed for the run.
-  "$build/tests/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=30 -close_fd_mask=3 \
+  run "$build/tests/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=30 -close_fd_mask=3 \
     -print_final_stats=1 -artifact_prefix="$artifacts/" "$corpus" "tests/fuzz/corpus/$target" \
     >"$log" 2>&1 || true
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
