@@ -97,7 +97,9 @@ std::string authByUserName(std::ostream& log, const std::string& serverIp,
   std::string encodedUser = percentEncode(userName);
   std::string url = loginAddress(serverIp, encodedUser, percentEncode(password));
   std::string response;
-  int code = get(url, response);
+  // With no server set, libcurl would take the path's first word for the host and send the
+  // credentials to whatever answers to that name.
+  int code = serverIp.empty() ? CURLE_URL_MALFORMAT : get(url, response);
   // The job log is world-readable: the password never goes there.
   Log(log, "url:\n" + loginAddress(serverIp, encodedUser, "***"));
   if (code == CURLE_OK) {
