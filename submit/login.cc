@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <iostream>
 
 #include "submit/server_address.h"
@@ -35,8 +36,8 @@ std::string maskTokens(const std::string& answer) {
     size_t end = value + 1;
     while (end < masked.size() && masked[end] != '"')
       end += masked[end] == '\\' ? 2 : 1;
-    if (end >= masked.size())
-      continue;
+    // An answer cut off inside the value is masked to its end.
+    end = std::min(end, masked.size());
     masked.replace(value + 1, end - value - 1, "***");
   }
   return masked;

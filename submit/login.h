@@ -19,7 +19,8 @@ size_t WriteCallback(void* contents, size_t size, size_t count, void* target);
 // as %XX.
 std::string percentEncode(const std::string& text);
 
-// The login answer with the value of every "token" member replaced by ***, for the job log.
+// The login answer with the value of every "token" member replaced by ***, for the job log; a
+// value cut off by the end of the text is masked to that end.
 std::string maskTokens(const std::string& answer);
 
 // The login address for the given server and credentials (used as given).

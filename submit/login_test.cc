@@ -39,7 +39,8 @@ TEST(MaskTokensTest, HidesEveryTokenValueAndNothingElse) {
       {R"([{"token":"1"},{"token":"2"}])", R"([{"token":"***"},{"token":"***"}])"},
       {R"({"code":"02"})", R"({"code":"02"})"},
       {R"({"token":12})", R"({"token":12})"},
-      {R"({"token":"unterminated)", R"({"token":"unterminated)"},
+      {R"({"code":"01","token":"cut off)", R"({"code":"01","token":"***)"},
+      {R"({"token":"cut after \)", R"({"token":"***)"},
       {"<html>token</html>", "<html>token</html>"},
   };
   for (const Case& c : cases)
