@@ -18,6 +18,7 @@
 
 #include "util/job_log.h"
 #include "util/paths.h"
+#include "util/quoted_input.h"
 #include "util/safe_file.h"
 #include "util/shell_quote.h"
 
@@ -187,12 +188,6 @@ std::string listingToJSON(std::string text) {
   return fix_json_str(formatToJSON(text));
 }
 
-// A parse error ends with the text the parser stopped at, which may be part of a password; the job
-// log is world-readable, so that quotation stays out of it.
-std::string withoutQuotedInput(const std::string& message) {
-  return message.substr(0, message.find("; last read: "));
-}
-
 void say(std::ostream& log, const std::string& message) {
   std::cout << message << '\n';
   Log(log, message);
@@ -224,7 +219,7 @@ ConfigInfo readSettings(std::ostream& log, const std::string& json) {
       storeMember(log, config, member.key(), member.value());
     }
   } catch (const std::exception& e) {
-    Log(log, std::string("Caught exception: ") + withoutQuotedInput(e.what()));
+    Log(log, std::string("Caught exception: ") + WithoutQuotedInput(e.what()));
   }
   return config;
 }

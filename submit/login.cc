@@ -2,6 +2,8 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <iostream>
 
 #include "submit/server_address.h"
@@ -14,6 +16,40 @@ constexpr long kTimeoutSeconds = 5;
 // A login answer is a short JSON text. A server that streams more would otherwise fill memory for
 // the whole time-out; beyond this the transfer stops with a write error.
 constexpr size_t kMaxLoginAnswer = 1 << 20;
+
+// How libcurl's verbose trace marks each kind of piece; data is left out, as libcurl does itself.
+struct TraceKind {
+  curl_infotype type;
+  const char* prefix;
+};
+
+constexpr TraceKind kTraceKinds[] = {
+    {CURLINFO_TEXT, "* "}, {CURLINFO_HEADER_IN, "< "}, {CURLINFO_HEADER_OUT, "> "}};
+
+// Query and cookie fields whose value lets its holder act as the user.
+constexpr const char* kSecretFields[] = {"pwd=", "token="};
+
+std::string maskFieldValues(const std::string& text) {
+  std::string masked = text;
+  for (const char* field : kSecretFields) {
+    const std::string name = field;
+    for (size_t at = masked.find(name); at != std::string::npos;
+         at = masked.find(name, at + name.size())) {
+      size_t value = at + name.size();
+      size_t end = std::min(masked.find_first_of("&; '\"\r\n", value), masked.size());
+      masked.replace(value, end - value, "***");
+    }
+  }
+  return masked;
+}
+
+// The trace goes to standard error as libcurl would write it, which the scheduler keeps in its
+// error log at debug level: the password and the token must not reach it.
+int traceToStandardError(CURL*, curl_infotype type, char* data, size_t size, void*) {
+  std::string line = TraceText(type, std::string(data, size));
+  fwrite(line.data(), 1, line.size(), stderr);
+  return 0;
+}
 
 bool isUnreserved(unsigned char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
@@ -35,11 +71,19 @@ std::string maskTokens(const std::string& answer) {
     size_t end = value + 1;
     while (end < masked.size() && masked[end] != '"')
       end += masked[end] == '\\' ? 2 : 1;
-    if (end >= masked.size())
-      continue;
+    // An answer cut off inside the value is masked to its end.
+    end = std::min(end, masked.size());
     masked.replace(value + 1, end - value - 1, "***");
   }
   return masked;
+}
+
+std::string TraceText(curl_infotype type, const std::string& text) {
+  for (const TraceKind& kind : kTraceKinds) {
+    if (kind.type == type)
+      return kind.prefix + maskTokens(maskFieldValues(text));
+  }
+  return "";
 }
 
 std::string percentEncode(const std::string& text) {
@@ -83,6 +127,7 @@ int get(const std::string& url, std::string& response) {
   curl_easy_setopt(curl, CURLOPT_TIMEOUT, kTimeoutSeconds);
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kTimeoutSeconds);
   curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
+  curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, traceToStandardError);
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteCallback);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response);
   SkipCertificateChecksForHttps(curl, url);
@@ -97,7 +142,9 @@ std::string authByUserName(std::ostream& log, const std::string& serverIp,
   std::string encodedUser = percentEncode(userName);
   std::string url = loginAddress(serverIp, encodedUser, percentEncode(password));
   std::string response;
-  int code = get(url, response);
+  // With no server set, libcurl would take the path's first word for the host and send the
+  // credentials to whatever answers to that name.
+  int code = serverIp.empty() ? CURLE_URL_MALFORMAT : get(url, response);
   // The job log is world-readable: the password never goes there.
   Log(log, "url:\n" + loginAddress(serverIp, encodedUser, "***"));
   if (code == CURLE_OK) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <curl/curl.h>
+
 #include <cstddef>
 #include <ostream>
 #include <string>
@@ -19,8 +21,13 @@ size_t WriteCallback(void* contents, size_t size, size_t count, void* target);
 // as %XX.
 std::string percentEncode(const std::string& text);
 
-// The login answer with the value of every "token" member replaced by ***, for the job log.
+// The login answer with the value of every "token" member replaced by ***, for the job log; a
+// value cut off by the end of the text is masked to that end.
 std::string maskTokens(const std::string& answer);
+
+// A piece of libcurl's verbose trace as libcurl writes it ("* " text, "> " header out, "< " header
+// in, nothing for data), with the values of "pwd=", "token=" and "token" members as ***.
+std::string TraceText(curl_infotype type, const std::string& text);
 
 // The login address for the given server and credentials (used as given).
 std::string loginAddress(const std::string& serverIp, const std::string& userName,

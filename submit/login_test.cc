@@ -39,11 +39,32 @@ TEST(MaskTokensTest, HidesEveryTokenValueAndNothingElse) {
       {R"([{"token":"1"},{"token":"2"}])", R"([{"token":"***"},{"token":"***"}])"},
       {R"({"code":"02"})", R"({"code":"02"})"},
       {R"({"token":12})", R"({"token":12})"},
-      {R"({"token":"unterminated)", R"({"token":"unterminated)"},
+      {R"({"code":"01","token":"cut off)", R"({"code":"01","token":"***)"},
+      {R"({"token":"cut after \)", R"({"token":"***)"},
       {"<html>token</html>", "<html>token</html>"},
   };
   for (const Case& c : cases)
     EXPECT_EQ(maskTokens(c.answer), c.masked) << c.answer;
+}
+
+TEST(TraceTextTest, WritesWhatLibcurlWouldWithoutTheSecrets) {
+  struct Case {
+    curl_infotype type;
+    std::string text, written;
+  } cases[] = {
+      {CURLINFO_TEXT, "Connected to a (127.0.0.1) port 80\n",
+       "* Connected to a (127.0.0.1) port 80\n"},
+      {CURLINFO_HEADER_OUT, "GET /q?username=u&pwd=p%26w&mac=00 HTTP/1.1\r\nHost: a\r\n\r\n",
+       "> GET /q?username=u&pwd=***&mac=00 HTTP/1.1\r\nHost: a\r\n\r\n"},
+      {CURLINFO_TEXT, "Issue another request to this URL: 'http://a/q?pwd=p'\n",
+       "* Issue another request to this URL: 'http://a/q?pwd=***'\n"},
+      {CURLINFO_HEADER_IN, "Set-Cookie: token=abc; Path=/\r\n",
+       "< Set-Cookie: token=***; Path=/\r\n"},
+      {CURLINFO_HEADER_IN, R"(X-Session: {"token":"abc"})", R"(< X-Session: {"token":"***"})"},
+      {CURLINFO_DATA_IN, R"({"code":"01","token":"abc"})", ""},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(TraceText(c.type, c.text), c.written) << c.text;
 }
 
 TEST(LoginAddressTest, BaseAddressFollowsTheServerSetting) {
@@ -78,7 +99,13 @@ class LoginTest : public ScratchDirTest {
 
 TEST_F(LoginTest, CredentialsReachTheServerIntactButNotTheLog) {
   ASSERT_TRUE(startServer("ok"));
+  testing::internal::CaptureStderr();
   std::string answer = authByUserName(log_, server_.address(), kUser, kPassword);
+  std::string trace = testing::internal::GetCapturedStderr();
+  EXPECT_NE(trace.find("> GET /quoradex/printservice/authbyuserpwd2?username=alice%20m&pwd=***&"),
+            std::string::npos)
+      << trace;
+  EXPECT_EQ(trace.find("p%26w"), std::string::npos) << trace;
   nlohmann::json reply = nlohmann::json::parse(answer);
   EXPECT_EQ(reply["code"], "01");
   EXPECT_EQ(reply["token"].get<std::string>().size(), 32u);

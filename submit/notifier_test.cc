@@ -68,6 +68,33 @@ TEST_F(NotifyTest, MessageSignedWithAnotherKeyIsRefused) {
   EXPECT_EQ(refused[0].rfind("bad nonce\t", 0), 0u) << refused[0];
 }
 
+// Whatever the listener sends, the exchange ends at the limit and little of the answer is kept.
+TEST(NotifyBoundTest, AnswerIsBoundedInTimeAndSize) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> flags;
+    bool answered;
+  } cases[] = {
+      {"1 MB answer", {"--mode", "notifier-huge", "--huge-bytes", "1000000"}, true},
+      {"endless answer", {"--mode", "notifier-huge", "--huge-bytes", "999999999999999999"}, false},
+      {"a byte every 8 s, status line first", {"--mode", "notifier-trickle"}, false},
+  };
+  for (const Case& c : cases) {
+    PrintServerProcess server;
+    std::vector<std::string> flags = c.flags;
+    flags.insert(flags.end(), {"--notifier-port", "0"});
+    ASSERT_TRUE(server.start(flags)) << c.name;
+    auto begin = std::chrono::steady_clock::now();
+    httplib::Result result = NotifyWithin("127.0.0.1", server.notifierPort(), _key, "1f0c-uuid",
+                                          std::chrono::seconds(1));
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(3)) << c.name;
+    ASSERT_EQ(static_cast<bool>(result), c.answered) << c.name;
+    if (result) {
+      EXPECT_EQ(result->body.size(), 4096u) << c.name;
+    }
+  }
+}
+
 TEST(NotifyWithoutListenerTest, FailsAtOnceWithoutAResponse) {
   int unused = UnusedLoopbackPort();
   ASSERT_GT(unused, 0);

@@ -10,6 +10,7 @@
 #include "submit/notifier.h"
 #include "submit/upload.h"
 #include "util/job_log.h"
+#include "util/quoted_input.h"
 
 namespace {
 
@@ -75,7 +76,7 @@ int SubmitJob(std::ostream& log, const JobInfo& job, const std::string& jobUuid,
   try {
     return submitSteps(log, job, jobUuid, dataFileName);
   } catch (const std::exception& e) {
-    Log(log, std::string("Error occurred:") + e.what());
+    Log(log, std::string("Error occurred:") + WithoutQuotedInput(e.what()));
     Log(log, "begin notify");
     if (!notifyUser(jobUuid)) {
       Log(log, "notify res:", "1");

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <regex>
 #include <sstream>
 
@@ -22,6 +23,7 @@ namespace {
 constexpr char kUuid[] = "7d1c9e0a-3b5f-4e21-9a6c-0f8d2b4e6a13";
 constexpr char kServer[] = "SERVER";      // stands for the running server's address in the settings
 constexpr char kUnusedPort[] = "UNUSED";  // stands for a loopback address where nothing listens
+constexpr char kAbsent[] = "ABSENT";      // the entry is left out of the settings
 
 struct Settings {
   std::string serverIp = kServer;
@@ -31,10 +33,12 @@ struct Settings {
 
 // The client's settings file as the backend finds it, with a "PassWord" it must not use.
 bool writeSettings(const Settings& settings) {
-  return WriteFile(paths::kSettingsFile, ClientSettingsPlist({{"PassWord", "not-this-one"},
-                                                              {"PassWord2", settings.password},
-                                                              {"ServerIp", settings.serverIp},
-                                                              {"UserName", settings.userName}}));
+  std::map<std::string, std::string> entries = {{"PassWord", "not-this-one"},
+                                                {"PassWord2", settings.password},
+                                                {"ServerIp", settings.serverIp},
+                                                {"UserName", settings.userName}};
+  std::erase_if(entries, [](const auto& entry) { return entry.second == kAbsent; });
+  return WriteFile(paths::kSettingsFile, ClientSettingsPlist(entries));
 }
 
 // Each line must appear as a stamped message, in this order.
@@ -139,6 +143,14 @@ const Outcome kOutcomes[] = {
      .settings = {"", "alice", "pw"},
      .lines = kEmptySettingLines,
      .absent = {"start login get token"}},
+    {.name = "no server setting: nothing leaves the machine",
+     .settings = {kAbsent, "alice", "pw"},
+     .lines = {"start login get token", "Request failed. Error code: 3\n", "login failed\n"}},
+    {.name = "answer cut off inside the token",
+     .mode = "cut-token",
+     .lines = {"Request successful. Response:\n{\"code\":\"01\",\"token\":\"***\n",
+               "Error occurred:[json.exception.parse_error.101]", "begin notify\n"},
+     .absent = {"5ecret", "last read"}},
     {.name = "answer without code",
      .mode = "no-code",
      .lines = {"login failed\n"},

@@ -16,6 +16,11 @@ namespace {
 
 constexpr long kConnectTimeoutSeconds = 15;
 
+// A server that takes the body and never answers would hold the job and its queue for ever. There
+// is no limit on the whole transfer: a large job on a slow link that still moves goes through.
+constexpr long kLowSpeedBytesPerSecond = 1;
+constexpr long kLowSpeedSeconds = 60;
+
 // The answer is only kept for reading the log; a server that streams more must not fill the log's
 // disk.
 constexpr size_t kMaxAnswerLogged = 1 << 20;
@@ -140,6 +145,8 @@ bool postForm(std::ostream& log, CURL* curl, const std::string& url, curl_mime* 
   AnswerSink sink{&log, 0};
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytesPerSecond);
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, kLowSpeedSeconds);
   curl_easy_setopt(curl, CURLOPT_MIMEPOST, form);
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, writeCallback);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -75,20 +76,39 @@ TEST_F(Faults, ServerThatNeverAnswersTheLoginIsLeftAfterItsTimeOut) {
   EXPECT_LT(seconds, 30);
 }
 
-TEST_F(Faults, ServerClosingTheUploadHalfwayLosesNothingSpooled) {
-  PrintServerProcess server;
-  ASSERT_TRUE(StartPrintServer(server, "close-mid-upload"));
-  const std::string data = PostScript(8 << 20);
-  BackendRun run = RunBackend(StdinJob("Report", UuidOption(kUuid), data));
-  EXPECT_EQ(run.status, 4);
-  EXPECT_TRUE(LogHas("upload fail"));
-  EXPECT_TRUE(FileHolds(DataFile(), data));
-  EXPECT_TRUE(ControlFileComplete());
+// A failed upload keeps everything for the scheduler's retry. A server that takes the body and
+// never answers is given up after a minute without progress.
+TEST_F(Faults, UploadThatBreaksOffLosesNothingSpooled) {
+  struct Case {
+    const char* name;
+    const char* mode;
+    double bound;  // seconds
+  } cases[] = {
+      {"the server dies halfway", "close-mid-upload", 30},
+      {"the server takes the upload and never answers", "upload-no-answer", 120},
+  };
+  for (const Case& c : cases) {
+    ResetSandbox();
+    PrintServerProcess server;
+    ASSERT_TRUE(StartPrintServer(server, c.mode));
+    const std::string data = PostScript(8 << 20);
+    BackendCall call = StdinJob("Report", UuidOption(kUuid), data);
+    call.timeoutSeconds = 180;
+    auto start = std::chrono::steady_clock::now();
+    BackendRun run = RunBackend(call);
+    double seconds = SecondsSince(start);
+    std::cout << c.name << ": job took " << seconds << " s\n";
+    EXPECT_EQ(run.status, 4) << c.name;
+    EXPECT_TRUE(LogHas("upload fail")) << c.name;
+    EXPECT_TRUE(FileHolds(DataFile(), data)) << c.name;
+    EXPECT_TRUE(ControlFileComplete()) << c.name;
+    EXPECT_LT(seconds, c.bound) << c.name;
+  }
 }
 
 // The login is refused, so the notifier is told; how long that takes depends on the notifier.
 TEST_F(Faults, NotifierThatIsAbsentOrSilentDelaysTheJobOnlyWithinItsTimeOuts) {
-  enum class Notifier { kAnswers, kAbsent, kQueueFull, kSilent };
+  enum class Notifier { kAnswers, kAbsent, kQueueFull, kSilent, kEndless, kTrickles };
   struct Case {
     const char* name;
     Notifier notifier;
@@ -98,6 +118,13 @@ TEST_F(Faults, NotifierThatIsAbsentOrSilentDelaysTheJobOnlyWithinItsTimeOuts) {
       {"nothing listens", Notifier::kAbsent, 10},
       {"its queue is full (the 300 ms connection time-out)", Notifier::kQueueFull, 10},
       {"accepts and never answers (the 10 s read time-out)", Notifier::kSilent, 40},
+      {"answers without end (the 10 s bound on the whole exchange)", Notifier::kEndless, 40},
+      {"answers a byte every 8 s (the same bound)", Notifier::kTrickles, 40},
+  };
+  // Modes of a second print server that serves only as the notifier.
+  const std::map<Notifier, std::vector<std::string>> noisy = {
+      {Notifier::kEndless, {"--mode", "notifier-huge", "--huge-bytes", "999999999999999999"}},
+      {Notifier::kTrickles, {"--mode", "notifier-trickle"}},
   };
   if (!NotifierPortFree())
     GTEST_SKIP() << "something else listens on the notifier's port";
@@ -112,10 +139,18 @@ TEST_F(Faults, NotifierThatIsAbsentOrSilentDelaysTheJobOnlyWithinItsTimeOuts) {
                                    ? SilentNotifier::Kind::kQueueFull
                                    : SilentNotifier::Kind::kAcceptsNeverAnswers));
     }
+    PrintServerProcess notifier;
+    if (noisy.count(c.notifier) > 0) {
+      std::vector<std::string> flags = noisy.at(c.notifier);
+      flags.push_back("--notifier");
+      ASSERT_TRUE(notifier.start(flags));
+    }
     auto start = std::chrono::steady_clock::now();
+    BackendPeakWatcher peak;
     BackendRun run = RunBackend(StdinJob("Report", UuidOption(kUuid), PostScript(1000)));
     double seconds = SecondsSince(start);
-    std::cout << "notifier " << c.name << ": job took " << seconds << " s\n";
+    std::cout << "notifier " << c.name << ": job took " << seconds << " s, backend peak "
+              << peak.megabytes() << " MB\n";
     EXPECT_EQ(run.status, 2) << c.name;
     EXPECT_TRUE(LogHas("login failed begin notify need auth")) << c.name;
     EXPECT_LT(seconds, c.bound) << c.name;

@@ -4,7 +4,7 @@
 //
 //   print-server --store DIR [--port N] [--user NAME:PASSWORD]... [--mode MODE]
 //                [--notifier | --notifier-port N] [--key KEY] [--tolerance-ms N]
-//                [--huge-bytes N] [--tls-cert FILE --tls-key FILE]
+//                [--huge-bytes N] [--throttle BYTES_PER_SECOND] [--tls-cert FILE --tls-key FILE]
 //
 // Port 0 picks a free port. Once every listener is bound it prints one line,
 // "listening port=N notifier=M" (M is -1 without a notifier), and serves until SIGTERM or SIGINT.
@@ -15,9 +15,13 @@
 // DIR/notifications-refused.log as the reason, a tab and the body as a JSON string.
 
 #include <httplib.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -44,16 +48,20 @@ namespace fs = std::filesystem;
 namespace {
 
 enum class Mode {
-  kOk,              // check credentials and tokens, store uploads
-  kRefuse,          // every login answered with code "02"
-  kHtmlBarcode,     // login answered by an HTML error page mentioning a barcode
-  kNumericCode,     // login "code" is a number
-  kNoToken,         // login code "01" without a token
-  kNoCode,          // login answer without any "code"
-  kStall,           // requests are read and never answered
-  kCloseMidUpload,  // the process dies as the uploaded file starts to arrive
-  kHugeAnswer,      // every answer --huge-bytes bytes long, nothing stored
-  kUploadError,     // uploads answered with status 500
+  kOk,               // check credentials and tokens, store uploads
+  kRefuse,           // every login answered with code "02"
+  kHtmlBarcode,      // login answered by an HTML error page mentioning a barcode
+  kNumericCode,      // login "code" is a number
+  kNoToken,          // login code "01" without a token
+  kNoCode,           // login answer without any "code"
+  kCutToken,         // login answer cut off inside the token
+  kStall,            // requests are read and never answered
+  kCloseMidUpload,   // the process dies as the uploaded file starts to arrive
+  kHugeAnswer,       // every answer --huge-bytes bytes long, nothing stored
+  kUploadError,      // uploads answered with status 500
+  kUploadNoAnswer,   // uploads read to their end and never answered
+  kNotifierHuge,     // the notifier takes the message and answers --huge-bytes bytes
+  kNotifierTrickle,  // the notifier answers a byte every 8 s, status line first
 };
 
 const std::map<std::string, Mode> kModes = {
@@ -63,10 +71,14 @@ const std::map<std::string, Mode> kModes = {
     {"numeric-code", Mode::kNumericCode},
     {"no-token", Mode::kNoToken},
     {"no-code", Mode::kNoCode},
+    {"cut-token", Mode::kCutToken},
     {"stall", Mode::kStall},
     {"close-mid-upload", Mode::kCloseMidUpload},
     {"huge-answer", Mode::kHugeAnswer},
     {"upload-error", Mode::kUploadError},
+    {"upload-no-answer", Mode::kUploadNoAnswer},
+    {"notifier-huge", Mode::kNotifierHuge},
+    {"notifier-trickle", Mode::kNotifierTrickle},
 };
 
 struct Options {
@@ -77,6 +89,7 @@ struct Options {
   std::string key = _key;
   long long toleranceMs = 60000;
   size_t hugeBytes = size_t{64} << 20;
+  long long throttle = 0;  // bytes a second the upload is read at; 0: as fast as it comes
   std::map<std::string, std::string> users;
   std::string tlsCert;
   std::string tlsKey;
@@ -95,6 +108,8 @@ struct State {
 constexpr size_t kMaxTextPart = 1 << 20;
 constexpr size_t kAnswerBlock = 64 * 1024;
 constexpr auto kStallLimit = std::chrono::minutes(10);
+// Just inside a client's read time-out, so only a bound on the whole exchange ends it.
+constexpr auto kTrickleGap = std::chrono::seconds(8);
 
 // ---- command line
 
@@ -160,6 +175,8 @@ const std::map<std::string, FlagSetter> kValueFlags = {
        o.hugeBytes = parseNumber(v, bytes) ? static_cast<size_t>(bytes) : 0;
        return bytes > 0;
      }},
+    {"--throttle",
+     [](const std::string& v, Options& o) { return parseNumber(v, o.throttle) && o.throttle > 0; }},
     {"--tls-cert",
      [](const std::string& v, Options& o) {
        o.tlsCert = v;
@@ -251,6 +268,7 @@ const CannedAnswer kLoginAnswers[] = {
     {Mode::kNumericCode, 200, "application/json", R"({"code":1,"token":"t"})"},
     {Mode::kNoToken, 200, "application/json", R"({"code":"01","msg":"welcome"})"},
     {Mode::kNoCode, 200, "application/json", R"({"msg":"denied"})"},
+    {Mode::kCutToken, 200, "application/json", R"({"code":"01","token":"5ecret-t0ken)"},
 };
 
 bool credentialsMatch(const State& state, const httplib::Request& req) {
@@ -307,6 +325,8 @@ struct Upload {
   std::ofstream file;
   size_t fileBytes = 0;
   bool textTooLong = false;
+  std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+  size_t bytesRead = 0;
 };
 
 // The text parts kept beside the file, each in a file of its name.
@@ -346,6 +366,18 @@ bool receivePart(Upload& upload, const char* data, size_t length) {
   }
   part.text.append(data, length);
   return true;
+}
+
+// Holds the reading back to the throttle's rate, if one is set; false once the server stops.
+bool keepPace(State& state, Upload& upload, size_t length) {
+  if (state.options.throttle == 0) {
+    return true;
+  }
+  upload.bytesRead += length;
+  auto due = upload.started +
+             std::chrono::microseconds(upload.bytesRead * 1000000 / state.options.throttle);
+  std::unique_lock lock(state.mutex);
+  return !state.stopped.wait_until(lock, due, [&] { return state.stopping; });
 }
 
 const FormPart* findPart(const Upload& upload, const std::string& name) {
@@ -419,8 +451,15 @@ void handleUpload(State& state, const httplib::Request& req, httplib::Response& 
   upload.dir = newJobDir(state);
   bool read = reader(
       [&](const httplib::MultipartFormData& header) { return startPart(state, upload, header); },
-      [&](const char* data, size_t length) { return receivePart(upload, data, length); });
+      [&](const char* data, size_t length) {
+        return receivePart(upload, data, length) && keepPace(state, upload, length);
+      });
   upload.file.close();
+  if (read && state.options.mode == Mode::kUploadNoAnswer) {
+    fs::remove_all(upload.dir);
+    stall(state);
+    return;
+  }
   if (read && state.options.mode == Mode::kHugeAnswer) {
     fs::remove_all(upload.dir);
     answerHuge(res, state.options.hugeBytes);
@@ -486,7 +525,76 @@ void handleNotify(State& state, const httplib::Request& req, httplib::Response& 
     return;
   }
   appendLine(state.options.store / "notifications.log", nlohmann::json::parse(req.body).dump());
+  if (state.options.mode == Mode::kNotifierHuge) {
+    answerHuge(res, state.options.hugeBytes);
+    return;
+  }
   answerJson(res, 200, {{"code", "0"}, {"msg", "ok"}});
+}
+
+// ---- a notifier that trickles: a raw socket, since the HTTP server writes its headers at once
+
+constexpr char kTrickledAnswer[] =
+    "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 23\r\n\r\n"
+    "{\"code\":\"0\",\"msg\":\"ok\"}";
+
+// A socket listening on 127.0.0.1:port (0: any free port), or -1; `port` gets the port bound.
+int listenLoopback(int& port) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  socklen_t size = sizeof address;
+  // As the HTTP server binds: its connections left in TIME_WAIT would hold the port otherwise.
+  int reuse = 1;
+  if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &reuse, sizeof reuse) != 0 ||
+      bind(fd, reinterpret_cast<sockaddr*>(&address), size) != 0 || listen(fd, 16) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+    if (fd >= 0) {
+      close(fd);
+    }
+    return -1;
+  }
+  port = ntohs(address.sin_port);
+  return fd;
+}
+
+bool stopping(State& state) {
+  std::lock_guard lock(state.mutex);
+  return state.stopping;
+}
+
+// Whether the client is still there (the request it sent is read and dropped on the way).
+bool clientStays(int fd) {
+  char dropped[4096];
+  ssize_t got;
+  while ((got = recv(fd, dropped, sizeof dropped, MSG_DONTWAIT)) > 0) {
+  }
+  return got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+}
+
+// Answers each connection in turn a byte at a time, until the client leaves or the server stops.
+void trickleAnswers(State& state, int listener) {
+  pollfd wait{listener, POLLIN, 0};
+  while (!stopping(state)) {
+    if (poll(&wait, 1, 100) <= 0) {
+      continue;
+    }
+    int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    for (const char* byte = kTrickledAnswer; fd >= 0 && *byte != '\0'; ++byte) {
+      if (!clientStays(fd) || send(fd, byte, 1, MSG_NOSIGNAL) != 1) {
+        break;
+      }
+      std::unique_lock lock(state.mutex);
+      if (state.stopped.wait_for(lock, kTrickleGap, [&] { return state.stopping; })) {
+        break;
+      }
+    }
+    if (fd >= 0) {
+      close(fd);
+    }
+  }
 }
 
 // ---- running
@@ -507,6 +615,17 @@ int bindLoopback(httplib::Server& server, int port) {
     return server.bind_to_any_port("127.0.0.1");
   }
   return server.bind_to_port("127.0.0.1", port) ? port : -1;
+}
+
+// Binds the notifier's port: the HTTP server's, or a raw socket (`raw`) for the trickling notifier.
+// The port, or -1.
+int bindNotifier(const Options& options, httplib::Server& notifier, int& raw) {
+  int port = options.notifierPort;
+  if (options.mode != Mode::kNotifierTrickle) {
+    return bindLoopback(notifier, port);
+  }
+  raw = listenLoopback(port);
+  return raw < 0 ? -1 : port;
 }
 
 void route(State& state, httplib::Server& printServer, httplib::Server& notifier) {
@@ -551,21 +670,24 @@ int serve(State& state) {
   httplib::Server notifier;
   route(state, *printServer, notifier);
   int port = bindLoopback(*printServer, state.options.port);
+  int rawNotifier = -1;
   int notifierPort =
-      state.options.notifierPort < 0 ? -1 : bindLoopback(notifier, state.options.notifierPort);
+      state.options.notifierPort < 0 ? -1 : bindNotifier(state.options, notifier, rawNotifier);
   if (port < 0 || (state.options.notifierPort >= 0 && notifierPort < 0)) {
     std::cerr << "print-server: cannot listen on 127.0.0.1\n";
     return 1;
   }
   std::thread printThread([&] { printServer->listen_after_bind(); });
   std::thread notifierThread([&] {
-    if (notifierPort >= 0) {
+    if (rawNotifier >= 0) {
+      trickleAnswers(state, rawNotifier);
+    } else if (notifierPort >= 0) {
       notifier.listen_after_bind();
     }
   });
   // A stop before the listeners run would be lost and leave the threads serving.
   waitUntilRunning(*printServer);
-  if (notifierPort >= 0) {
+  if (notifierPort >= 0 && rawNotifier < 0) {
     waitUntilRunning(notifier);
   }
   std::cout << "listening port=" << port << " notifier=" << notifierPort << std::endl;
@@ -579,6 +701,9 @@ int serve(State& state) {
   notifier.stop();
   printThread.join();
   notifierThread.join();
+  if (rawNotifier >= 0) {
+    close(rawNotifier);
+  }
   return 0;
 }
 
