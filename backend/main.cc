@@ -14,6 +14,7 @@
 
 #include "attributes/job_info.h"
 #include "backend/control_file.h"
+#include "backend/device_options.h"
 #include "backend/driver_model.h"
 #include "backend/run_loop.h"
 #include "backend/spool.h"
@@ -70,6 +71,9 @@ int main(int argc, char* argv[], char* envp[]) {
   if (!OpenJobLog(log))
     return 1;
   LogArguments(log, argv);
+  const char* deviceUri = cupsBackendDeviceURI(argv);
+  const DeviceOptions device = ReadDeviceOptions(log, deviceUri ? deviceUri : "");
+  const QueueStatus queueStatus{device.statusLines};
   const std::string title = argv[3];
   const std::string optionsText = argv[5];
   OptionsMap options = GetKeyValue(argv[5]);
@@ -96,10 +100,13 @@ int main(int argc, char* argv[], char* envp[]) {
   if (spool.copiedBytes < 0) {
     // Its error lines are out; a truncated job must not reach the server as if it were whole.
     Log(log, "print data incomplete, job not submitted");
+    ReportFailure(queueStatus,
+                  "The print data could not be copied in full, so the job was not "
+                  "sent; the scheduler retries it as its error policy says");
     return CUPS_BACKEND_FAILED;
   }
   if (isPdf)
     WrapPdfInPjl(log, dataPath, title, job);
 
-  return SubmitJob(log, job, spool.jobUuid, spool.dataFileName);
+  return SubmitJob(log, job, spool.jobUuid, spool.dataFileName, queueStatus);
 }

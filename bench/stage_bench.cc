@@ -451,7 +451,7 @@ std::string CheckStored(Bench& b, uint64_t least) {
 std::string UploadBackend(Bench& b, double& seconds) {
   JobInfo job = UploadedJob();
   Clock::time_point start = Clock::now();
-  bool sent = uploadFileToQuoradexV2(b.log, b.server, b.token, job, kUploadName);
+  bool sent = uploadFileToQuoradexV2(b.log, b.server, b.token, job, kUploadName).completed;
   seconds = SecondsSince(start);
   std::string stored = CheckStored(b, FileSize(b.ps));
   return sent ? stored : "upload failed";

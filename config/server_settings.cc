@@ -76,6 +76,8 @@ pid_t startPlutil(int& output) {
   pid_t pid = fork();
   if (pid == 0) {
     setpgid(0, 0);
+    // The backend ignores SIGPIPE; a plutil whose reader gave up should simply end.
+    signal(SIGPIPE, SIG_DFL);
     dup2(ends[1], 1);
     execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
     _exit(127);
@@ -126,9 +128,9 @@ bool runPlutil(std::ostream& log, int fd) {
       break;
     copied += static_cast<size_t>(n);
   }
-  close(output);
   if (!bounded)
     killpg(pid, SIGKILL);
+  close(output);
   while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
   }
   return bounded;

@@ -140,9 +140,14 @@ curl_mime* buildForm(CURL* curl, const std::string& token, const JobInfo& job, i
   return form;
 }
 
-// Sends the form; true when the transfer completed, whatever the server answered.
-bool postForm(std::ostream& log, CURL* curl, const std::string& url, curl_mime* form) {
+// Sends the form; completed when the transfer did, whatever the server answered.
+UploadOutcome postForm(std::ostream& log, CURL* curl, const std::string& url, curl_mime* form,
+                       const QueueStatus& status) {
   AnswerSink sink{&log, 0};
+  UploadProgress progress{&status, -1, std::chrono::steady_clock::now()};
+  curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, ReportUploadProgress);
+  curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &progress);
+  curl_easy_setopt(curl, CURLOPT_NOPROGRESS, status.on ? 0L : 1L);
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytesPerSecond);
@@ -152,10 +157,14 @@ bool postForm(std::ostream& log, CURL* curl, const std::string& url, curl_mime* 
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
   SkipCertificateChecksForHttps(curl, url);
   CURLcode result = curl_easy_perform(curl);
-  if (result != CURLE_OK) {
-    Log(log, std::string("curl_easy_perform() failed: ") + curl_easy_strerror(result));
+  UploadOutcome outcome;
+  outcome.completed = result == CURLE_OK;
+  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &outcome.httpStatus);
+  if (!outcome.completed) {
+    outcome.failure = curl_easy_strerror(result);
+    Log(log, "curl_easy_perform() failed: " + outcome.failure);
   }
-  return result == CURLE_OK;
+  return outcome;
 }
 
 }  // namespace
@@ -199,29 +208,32 @@ size_t writeCallback(void* contents, size_t size, size_t count, void* target) {
   return bytes;
 }
 
-bool uploadFileToQuoradexV2(std::ostream& log, const std::string& serverIp,
-                            const std::string& token, const JobInfo& job,
-                            const std::string& dataFileName) {
+UploadOutcome uploadFileToQuoradexV2(std::ostream& log, const std::string& serverIp,
+                                     const std::string& token, const JobInfo& job,
+                                     const std::string& dataFileName, const QueueStatus& status) {
   Log(log, "uploadFileToQuoradexV2");
   std::string path = JobFilePath(dataFileName);
   std::string url = serverBaseAddress(serverIp) + "/quoradex/printservice/fileupload";
+  UploadOutcome outcome;
   CURL* curl = curl_easy_init();
   if (curl == nullptr) {
     Log(log, "Failed to initialize libcurl");
-    return false;
+    outcome.failure = curl_easy_strerror(CURLE_FAILED_INIT);
+    return outcome;
   }
   curl_off_t size = 0;
   int fd = openDataFile(path, size);
   if (fd < 0) {
     // Nothing is sent for a job whose data cannot be read; the log reads as for a failed transfer.
-    Log(log, std::string("curl_easy_perform() failed: ") + curl_easy_strerror(CURLE_READ_ERROR));
+    outcome.failure = curl_easy_strerror(CURLE_READ_ERROR);
+    Log(log, "curl_easy_perform() failed: " + outcome.failure);
     curl_easy_cleanup(curl);
-    return false;
+    return outcome;
   }
   curl_mime* form = buildForm(curl, token, job, fd, size, dataFileName);
-  bool ok = postForm(log, curl, url, form);
+  outcome = postForm(log, curl, url, form, status);
   curl_easy_cleanup(curl);
   curl_mime_free(form);
   close(fd);
-  return ok;
+  return outcome;
 }

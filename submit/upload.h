@@ -5,12 +5,21 @@
 #include <string>
 
 #include "attributes/job_info.h"
+#include "submit/queue_status.h"
+
+// How an upload ended.
+struct UploadOutcome {
+  bool completed = false;  // the transfer completed, whatever the server answered
+  long httpStatus = 0;     // the answer's HTTP status, when one came
+  std::string failure;     // libcurl's words when the transfer did not complete
+};
 
 // Sends the job (token, job description, data file from the log directory) as one multipart form.
-// True when the transfer completed, whatever the server answered; the answer goes to the job log.
-bool uploadFileToQuoradexV2(std::ostream& log, const std::string& serverIp,
-                            const std::string& token, const JobInfo& job,
-                            const std::string& dataFileName);
+// The answer goes to the job log; the progress to the queue, when its status is on.
+UploadOutcome uploadFileToQuoradexV2(std::ostream& log, const std::string& serverIp,
+                                     const std::string& token, const JobInfo& job,
+                                     const std::string& dataFileName,
+                                     const QueueStatus& status = QueueStatus{});
 
 // The text as the inside of a JSON string: quote, backslash and control characters escaped;
 // UTF-8 unchanged, and any byte that is not part of well-formed UTF-8 written as the Latin-1

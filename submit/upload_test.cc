@@ -116,7 +116,8 @@ class UploadTest : public ScratchDirTest {
   }
 
   bool upload(const std::string& token) {
-    return uploadFileToQuoradexV2(log_, server_.address(), token, SampleJob(), dataFileName_);
+    return uploadFileToQuoradexV2(log_, server_.address(), token, SampleJob(), dataFileName_)
+        .completed;
   }
 
   PrintServerProcess server_;
@@ -165,7 +166,8 @@ TEST_F(UploadTest, AnyAnswerCountsAsDone) {
     ASSERT_TRUE(server.start(c.flags));
     std::ostringstream log;
     EXPECT_TRUE(uploadFileToQuoradexV2(log, server.address(), c.withToken ? "t" : "", SampleJob(),
-                                       dataFileName_));
+                                       dataFileName_)
+                    .completed);
     EXPECT_NE(log.str().find(c.inLog), std::string::npos) << log.str();
     EXPECT_TRUE(StoredJobs(server.store()).empty());
   }
@@ -180,7 +182,8 @@ TEST_F(UploadTest, UnreadableDataFileSendsNothing) {
   fs::create_symlink(target, std::string(paths::kLogDir) + link);
   for (const std::string& name : {std::string("no-such-job.pdf"), link}) {
     std::ostringstream log;
-    EXPECT_FALSE(uploadFileToQuoradexV2(log, server_.address(), token, SampleJob(), name)) << name;
+    EXPECT_FALSE(uploadFileToQuoradexV2(log, server_.address(), token, SampleJob(), name).completed)
+        << name;
     EXPECT_NE(log.str().find(" curl_easy_perform() failed: Failed to open/read local data"),
               std::string::npos)
         << log.str();
@@ -194,7 +197,8 @@ TEST_F(UploadTest, BrokenTransfersFail) {
   std::ostringstream log;
   int unused = UnusedLoopbackPort();
   EXPECT_FALSE(uploadFileToQuoradexV2(log, "127.0.0.1:" + std::to_string(unused), "t", SampleJob(),
-                                      dataFileName_));
+                                      dataFileName_)
+                   .completed);
   EXPECT_NE(log.str().find(" curl_easy_perform() failed: Couldn't connect to server\n"),
             std::string::npos)
       << log.str();
@@ -205,7 +209,8 @@ TEST_F(UploadTest, BrokenTransfersFail) {
 
 TEST_F(UploadTest, EndlessAnswerIsLoggedOnlyInPart) {
   ASSERT_TRUE(startServer({"--mode", "huge-answer", "--huge-bytes", "20000000"}));
-  EXPECT_TRUE(uploadFileToQuoradexV2(log_, server_.address(), "t", SampleJob(), dataFileName_));
+  EXPECT_TRUE(
+      uploadFileToQuoradexV2(log_, server_.address(), "t", SampleJob(), dataFileName_).completed);
   EXPECT_GT(log_.str().size(), 1000000u);
   EXPECT_LT(log_.str().size(), 1100000u);
 }
@@ -218,7 +223,7 @@ TEST_F(UploadTest, HttpsServerWithSelfSignedCertificateIsAccepted) {
   std::string https = "https://" + server_.address();
   std::string answer = authByUserName(ignored, https, "alice", "secret");
   std::string token = nlohmann::json::parse(answer).value("token", "");
-  EXPECT_TRUE(uploadFileToQuoradexV2(log_, https, token, SampleJob(), dataFileName_));
+  EXPECT_TRUE(uploadFileToQuoradexV2(log_, https, token, SampleJob(), dataFileName_).completed);
   std::vector<std::string> jobs = StoredJobs(server_.store());
   ASSERT_EQ(jobs.size(), 1u);
   EXPECT_TRUE(ReadFile(jobs[0] + "/" + dataFileName_) == data_);

@@ -16,16 +16,41 @@ namespace {
 
 constexpr char kUuid[] = "0b7e4c2a-9d13-4f6e-8a51-2c3d4e5f6a7b";
 const std::string kPostScript = "%!PS-Adobe-3.0\n%%Pages: 2\n%RBINumCopies: 3\nshowpage\n";
+const std::string kStatusOn = "virtual-printer:/?status=on";
+const std::string kConnecting = "STATE: +connecting-to-device";
+const std::string kConnectingInfo = "INFO: Connecting to the print server";
+const std::string kConnected = "STATE: -connecting-to-device";
 
 struct Case {
   std::string name;
-  std::string mode;      // the server's behaviour
-  std::string userName;  // in the client settings
-  std::string data;      // on standard input
-  int status;            // the backend's exit status
-  size_t uploads;        // jobs the server holds afterwards
-  size_t notifications;  // accepted notifier messages
+  std::string mode;                           // the server's behaviour
+  std::string userName;                       // in the client settings
+  std::string data;                           // on standard input
+  int status;                                 // the backend's exit status
+  size_t uploads;                             // jobs the server holds afterwards
+  size_t notifications;                       // accepted notifier messages
+  std::string deviceUri = "";                 // DEVICE_URI, when the scheduler names one
+  std::vector<std::string> statusLines = {};  // told to the queue after spooling, progress aside
 };
+
+// The status lines after spooling, but for the upload's progress, whose count depends on timing.
+std::vector<std::string> StatusAfterSpooling(const std::string& err) {
+  const std::string spooled = "STATE: +cups-waiting-for-job-completed\n";
+  size_t start = err.find(spooled);
+  std::vector<std::string> lines;
+  if (start == std::string::npos)
+    return lines;
+  for (const std::string& line : Lines(err.substr(start + spooled.size()))) {
+    bool status = false;
+    for (const char* prefix : {"STATE:", "INFO:", "ERROR:", "WARNING:", "PAGE:", "ATTR:"})
+      status = status || line.starts_with(prefix);
+    bool progress =
+        line.starts_with("INFO: Sending the job") || line.starts_with("ATTR: job-media-progress");
+    if (status && !progress)
+      lines.push_back(line);
+  }
+  return lines;
+}
 
 // The case's name, in test names and failure reports, instead of its bytes.
 void PrintTo(const Case& c, std::ostream* out) {
@@ -51,9 +76,12 @@ TEST_P(Submission, ExitStatusUploadAndNotifierMessage) {
   call.args = {"11", "alice", "Minutes \"draft\"", "1",
                std::string("job-uuid=urn:uuid:") + kUuid + " PageSize=Letter"};
   call.env = CupsEnvironment("HP LaserJet", VP_BINARY_DIR "/tools/plutil:/usr/bin:/bin");
+  if (!c.deviceUri.empty())
+    call.env.push_back("DEVICE_URI=" + c.deviceUri);
   call.stdinData = c.data;
   BackendRun run = RunBackend(call);
   EXPECT_EQ(run.status, c.status) << run.out;
+  EXPECT_EQ(StatusAfterSpooling(run.err), c.statusLines) << run.err;
 
   std::vector<std::string> jobs = StoredJobs(server.store());
   ASSERT_EQ(jobs.size(), c.uploads);
@@ -93,7 +121,63 @@ INSTANTIATE_TEST_SUITE_P(
                     Case{"PdfUploadedWrapped", "ok", "alice", MakePdf(4), 0, 1, 0},
                     Case{"LoginRefused", "refuse", "alice", kPostScript, 2, 0, 1},
                     Case{"EmptyUserName", "ok", "", kPostScript, 4, 0, 1},
-                    Case{"HtmlPageWithBarcode", "html-barcode", "alice", kPostScript, 4, 0, 1}),
+                    Case{"HtmlPageWithBarcode", "html-barcode", "alice", kPostScript, 4, 0, 1},
+                    Case{"NoQueryInTheDeviceUri", "ok", "alice", kPostScript, 0, 1, 0,
+                         "virtual-printer:/"},
+                    Case{"UploadedWithStatus",
+                         "ok",
+                         "alice",
+                         kPostScript,
+                         0,
+                         1,
+                         0,
+                         kStatusOn,
+                         {kConnecting, kConnectingInfo, kConnected, "PAGE: total 6"}},
+                    Case{"RefusedWithStatus",
+                         "refuse",
+                         "alice",
+                         kPostScript,
+                         2,
+                         0,
+                         1,
+                         kStatusOn,
+                         {kConnecting, kConnectingInfo, kConnected,
+                          "ERROR: The print server refused the login: log in with the client "
+                          "application, then release the held job"}},
+                    Case{"EmptyUserNameWithStatus",
+                         "ok",
+                         "",
+                         kPostScript,
+                         4,
+                         0,
+                         1,
+                         kStatusOn,
+                         {"ERROR: The client application's settings hold no print server "
+                          "address, user name or password: sign in with the client application, "
+                          "then resume the printer"}},
+                    Case{"UnreadableAnswerWithStatus",
+                         "html-barcode",
+                         "alice",
+                         kPostScript,
+                         4,
+                         0,
+                         1,
+                         kStatusOn,
+                         {kConnecting, kConnectingInfo, kConnected,
+                          "ERROR: The print server's answer to the login could not be read: check "
+                          "the server address in the client application, then resume the "
+                          "printer"}},
+                    Case{"UploadAnswered500WithStatus",
+                         "upload-error",
+                         "alice",
+                         kPostScript,
+                         0,
+                         0,
+                         0,
+                         kStatusOn,
+                         {kConnecting, kConnectingInfo, kConnected,
+                          "WARNING: The print server answered the upload with HTTP status 500: it "
+                          "may not have stored the job"}}),
     testing::PrintToStringParamName());
 
 }  // namespace

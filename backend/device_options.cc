@@ -1,0 +1,71 @@
+#include "backend/device_options.h"
+
+#include <strings.h>
+
+#include <optional>
+
+#include "util/job_log.h"
+
+namespace {
+
+struct BooleanOption {
+  const char* name;
+  bool DeviceOptions::*field;
+};
+
+constexpr BooleanOption kBooleanOptions[] = {
+    {"status", &DeviceOptions::statusLines},
+};
+
+struct BooleanWord {
+  const char* word;
+  bool value;
+};
+
+constexpr BooleanWord kBooleanWords[] = {
+    {"on", true}, {"yes", true}, {"true", true}, {"off", false}, {"no", false}, {"false", false},
+};
+
+std::optional<bool> ParseBoolean(const std::string& text) {
+  for (const BooleanWord& word : kBooleanWords) {
+    if (strcasecmp(text.c_str(), word.word) == 0)
+      return word.value;
+  }
+  return std::nullopt;
+}
+
+void ApplyOption(std::ostream& log, DeviceOptions& options, const std::string& pair) {
+  size_t equals = pair.find('=');
+  std::string name = pair.substr(0, equals);
+  std::string value = equals == std::string::npos ? "" : pair.substr(equals + 1);
+  for (const BooleanOption& option : kBooleanOptions) {
+    if (strcasecmp(name.c_str(), option.name) != 0)
+      continue;
+    std::optional<bool> parsed = ParseBoolean(value);
+    if (parsed)
+      options.*option.field = *parsed;
+    else
+      Log(log, "device URI option ignored, unknown value", pair);
+    return;
+  }
+  Log(log, "device URI option ignored, unknown name", pair);
+}
+
+}  // namespace
+
+DeviceOptions ReadDeviceOptions(std::ostream& log, const std::string& deviceUri) {
+  DeviceOptions options;
+  size_t query = deviceUri.find('?');
+  if (query == std::string::npos)
+    return options;
+  size_t start = query + 1;
+  while (start <= deviceUri.size()) {
+    size_t end = deviceUri.find_first_of("&+", start);
+    if (end == std::string::npos)
+      end = deviceUri.size();
+    if (end > start)
+      ApplyOption(log, options, deviceUri.substr(start, end - start));
+    start = end + 1;
+  }
+  return options;
+}

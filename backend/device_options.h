@@ -1,0 +1,14 @@
+#pragma once
+
+#include <ostream>
+#include <string>
+
+// Per-queue switches an administrator sets in the query of the queue's device URI, as CUPS's own
+// backends take theirs ("virtual-printer:/?status=on").
+struct DeviceOptions {
+  bool statusLines = false;  // tell the scheduler how the submission goes (status=on)
+};
+
+// Reads the query after '?': name=value pairs joined by '&' or '+'. Names and values the backend
+// does not know are logged and ignored; without a query every option keeps its default.
+DeviceOptions ReadDeviceOptions(std::ostream& log, const std::string& deviceUri);
