@@ -4,11 +4,14 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <cups/ipp.h>
@@ -17,6 +20,7 @@
 #include "tests/cups/fixtures.h"
 #include "tests/cups/private_cups.h"
 #include "tests/support/client_settings.h"
+#include "tests/support/print_server_process.h"
 #include "tests/support/test_pdf.h"
 
 namespace fs = std::filesystem;
@@ -411,6 +415,138 @@ TEST_P(ServerCannotTakeTheJob, TellsTheNotifierAndTheScheduler) {
 
 INSTANTIATE_TEST_SUITE_P(Roads, ServerCannotTakeTheJob, testing::ValuesIn(kFailureCases),
                          testing::PrintToStringParamName());
+
+// ---- Queue status on request: a queue with status=on in its device URI tells people how the
+// submission goes; one without shows what queues always showed. A job cancelled during its upload
+// never reaches the server.
+
+struct StatusRoad {
+  const char* name;
+  const char* brokenSetting;  // the settings entry made wrong, or none
+  bool throttled;             // the upload goes to a server taking 500 KB a second
+  bool cancelled;             // cancelled 1.5 s into the upload
+  int state;                  // the job's state once the scheduler is done with it
+  const char* message;        // the status queue's: the held job's message, else the queue's
+  bool billed;                // 3 pages of 2 copies in page_log and job-impressions-completed
+};
+
+const StatusRoad kStatusRoads[] = {
+    {"Uploaded", "", false, false, IPP_JSTATE_COMPLETED, "", true},
+    {"RefusedLogin", "PassWord2", false, false, IPP_JSTATE_HELD,
+     "The print server refused the login: log in with the client application, then release the "
+     "held job",
+     false},
+    {"ServerDown", "ServerIp", false, false, IPP_JSTATE_PENDING,
+     "The print server at 127.0.0.1:", false},
+    {"MissingSettings", "UserName", false, false, IPP_JSTATE_PENDING,
+     "The client application's settings hold no print server address, user name or password",
+     false},
+    {"ThrottledUpload", "", true, false, IPP_JSTATE_COMPLETED, "", true},
+    {"CancelledDuringTheUpload", "", true, true, IPP_JSTATE_CANCELED, "", false},
+};
+
+bool BackendRunning() {
+  for (const fs::directory_entry& process : fs::directory_iterator("/proc")) {
+    if (ReadFile(process.path().string() + "/comm") == "virtual-printer\n")
+      return true;
+  }
+  return false;
+}
+
+TEST_F(CupsRoad, QueueStatusOnRequest) {
+  PrintServerProcess throttled;
+  ASSERT_TRUE(throttled.start({"--user", "alice:s3cret", "--throttle", "500000"}));
+  std::string document = "%!PS-Adobe-3.0\n%%Pages: 3\n%RBINumCopies: 2\n";
+  // Loopback's socket buffers hold megabytes: a job cancelled mid-upload must be larger than them.
+  auto sized = [&](size_t bytes) {
+    std::string data = document;
+    while (data.size() < bytes)
+      data += "% a line of the job, to make the upload take a few seconds\n";
+    return data;
+  };
+  const std::string large = sized(3u << 20);
+  const std::string huge = sized(16u << 20);
+  for (const StatusRoad& road : kStatusRoads) {
+    for (bool statusOn : {true, false}) {
+      std::string queue = std::string(statusOn ? "on-" : "off-") + road.name;
+      SCOPED_TRACE(queue);
+      auto settings = Credentials(world_);
+      if (road.throttled)
+        settings["ServerIp"] = throttled.address();
+      if (std::string(road.brokenSetting) == "ServerIp")
+        settings["ServerIp"] = "127.0.0.1:" + std::to_string(UnusedPort());
+      else if (road.brokenSetting[0] != '\0')
+        settings[road.brokenSetting] = std::string(road.brokenSetting) == "UserName" ? "" : "wrong";
+      WriteSettings(settings);
+      ASSERT_EQ(AddQueue(world_, queue, MakePpd("Generic PostScript Printer", true),
+                         statusOn ? "virtual-printer:/?status=on" : "virtual-printer:/"),
+                "");
+      std::string file = world_.root + "/document-" + queue;
+      WriteFile(file, road.cancelled ? huge : road.throttled ? large : document);
+      size_t storedBefore = StoredJobs(throttled.store()).size();
+      std::string error;
+      int id = SubmitJob(queue, file, {"-t", "Status"}, error);
+      ASSERT_GT(id, 0) << error;
+      lastJob_ = id;
+
+      auto submitted = std::chrono::steady_clock::now();
+      auto since = [](std::chrono::steady_clock::time_point t) {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+      };
+      std::set<std::string> progress;
+      double startedAt = -1, cancelledAt = -1, goneAt = -1;
+      JobOutcome outcome = AskJob(queue, id);
+      while (since(submitted) < 60) {
+        if (outcome.queueMessage.starts_with("Sending the job"))
+          progress.insert(outcome.queueMessage);
+        if (road.cancelled && startedAt < 0 && BackendRunning())
+          startedAt = since(submitted);
+        if (startedAt >= 0 && cancelledAt < 0 && since(submitted) > startedAt + 1.5) {
+          EXPECT_EQ(RunCommand({"cancel", queue + "-" + std::to_string(id)}).status, 0);
+          cancelledAt = since(submitted);
+        }
+        if (cancelledAt >= 0 && goneAt < 0 && !BackendRunning())
+          goneAt = since(submitted);
+        bool done = outcome.state >= IPP_JSTATE_CANCELED || outcome.state == IPP_JSTATE_HELD ||
+                    (outcome.state == IPP_JSTATE_PENDING && outcome.queueStopped);
+        if (done && (!road.cancelled || goneAt >= 0))
+          break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        outcome = AskJob(queue, id);
+      }
+
+      EXPECT_EQ(outcome.state, road.state);
+      const std::string& message =
+          road.state == IPP_JSTATE_HELD ? outcome.jobMessage : outcome.queueMessage;
+      if (statusOn && road.message[0] != '\0') {
+        EXPECT_TRUE(message.starts_with(road.message)) << message;
+      }
+      if (!statusOn) {
+        EXPECT_EQ(message.find("print server"), std::string::npos) << message;
+      }
+      bool billed = false;
+      for (const std::string& line : Lines(ReadFile(world_.root + "/log/page_log")))
+        billed = billed ||
+                 (line.starts_with(queue + " ") && line.find(" total 6 ") != std::string::npos);
+      EXPECT_EQ(billed, statusOn && road.billed);
+      EXPECT_EQ(outcome.impressions, statusOn && road.billed ? 6 : 0);
+      if (road.throttled && !road.cancelled && statusOn) {
+        EXPECT_GE(progress.size(), 2u) << "progress seen while the upload ran";
+      }
+      if (road.cancelled) {
+        ASSERT_GE(goneAt, 0) << "the backend still runs";
+        std::printf("%s: backend gone %.2f s after the cancel\n", queue.c_str(),
+                    goneAt - cancelledAt);
+        EXPECT_LT(goneAt - cancelledAt, 2.0);
+        // The server drops an upload cut off midway once it has read what reached it.
+        auto cut = std::chrono::steady_clock::now();
+        while (StoredJobs(throttled.store()).size() > storedBefore && since(cut) < 40)
+          std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        EXPECT_EQ(StoredJobs(throttled.store()).size(), storedBefore) << "the job was stored";
+      }
+    }
+  }
+}
 
 }  // namespace
 

@@ -206,24 +206,10 @@ ipp_t* Ask(ipp_op_t operation, const char* uriName, const std::string& uri,
   return cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
 }
 
-JobOutcome AskJob(const std::string& queue, int id) {
-  JobOutcome outcome;
-  ipp_t* job =
-      Ask(IPP_OP_GET_JOB_ATTRIBUTES, "job-uri", "ipp://localhost/jobs/" + std::to_string(id),
-          {"job-state", "job-state-reasons"});
-  if (ipp_attribute_t* state = ippFindAttribute(job, "job-state", IPP_TAG_ENUM))
-    outcome.state = ippGetInteger(state, 0);
-  if (ipp_attribute_t* reasons = ippFindAttribute(job, "job-state-reasons", IPP_TAG_KEYWORD)) {
-    for (int i = 0; i < ippGetCount(reasons); ++i)
-      outcome.reasons.push_back(ippGetString(reasons, i, nullptr));
-  }
-  ippDelete(job);
-  ipp_t* printer = Ask(IPP_OP_GET_PRINTER_ATTRIBUTES, "printer-uri",
-                       "ipp://localhost/printers/" + queue, {"printer-state"});
-  ipp_attribute_t* state = ippFindAttribute(printer, "printer-state", IPP_TAG_ENUM);
-  outcome.queueStopped = state != nullptr && ippGetInteger(state, 0) == IPP_PSTATE_STOPPED;
-  ippDelete(printer);
-  return outcome;
+std::string TextOf(ipp_t* response, const char* name) {
+  ipp_attribute_t* text = ippFindAttribute(response, name, IPP_TAG_TEXT);
+  const char* value = text == nullptr ? nullptr : ippGetString(text, 0, nullptr);
+  return value == nullptr ? "" : value;
 }
 
 bool SchedulerDone(const JobOutcome& outcome) {
@@ -232,6 +218,31 @@ bool SchedulerDone(const JobOutcome& outcome) {
 }
 
 }  // namespace
+
+JobOutcome AskJob(const std::string& queue, int id) {
+  JobOutcome outcome;
+  ipp_t* job = Ask(
+      IPP_OP_GET_JOB_ATTRIBUTES, "job-uri", "ipp://localhost/jobs/" + std::to_string(id),
+      {"job-state", "job-state-reasons", "job-printer-state-message", "job-impressions-completed"});
+  if (ipp_attribute_t* state = ippFindAttribute(job, "job-state", IPP_TAG_ENUM))
+    outcome.state = ippGetInteger(state, 0);
+  outcome.jobMessage = TextOf(job, "job-printer-state-message");
+  if (ipp_attribute_t* done = ippFindAttribute(job, "job-impressions-completed", IPP_TAG_INTEGER))
+    outcome.impressions = ippGetInteger(done, 0);
+  if (ipp_attribute_t* reasons = ippFindAttribute(job, "job-state-reasons", IPP_TAG_KEYWORD)) {
+    for (int i = 0; i < ippGetCount(reasons); ++i)
+      outcome.reasons.push_back(ippGetString(reasons, i, nullptr));
+  }
+  ippDelete(job);
+  ipp_t* printer =
+      Ask(IPP_OP_GET_PRINTER_ATTRIBUTES, "printer-uri", "ipp://localhost/printers/" + queue,
+          {"printer-state", "printer-state-message"});
+  ipp_attribute_t* state = ippFindAttribute(printer, "printer-state", IPP_TAG_ENUM);
+  outcome.queueStopped = state != nullptr && ippGetInteger(state, 0) == IPP_PSTATE_STOPPED;
+  outcome.queueMessage = TextOf(printer, "printer-state-message");
+  ippDelete(printer);
+  return outcome;
+}
 
 int RunIsolated(char* argv[]) {
   if (geteuid() != 0) {
@@ -303,8 +314,9 @@ CommandResult RunCommand(const std::vector<std::string>& argv) {
   return result;
 }
 
-std::string AddQueue(const World& world, const std::string& name, const std::string& ppd) {
-  std::vector<std::string> argv = {"lpadmin", "-p", name, "-E", "-v", "virtual-printer:/"};
+std::string AddQueue(const World& world, const std::string& name, const std::string& ppd,
+                     const std::string& deviceUri) {
+  std::vector<std::string> argv = {"lpadmin", "-p", name, "-E", "-v", deviceUri};
   if (ppd.empty()) {
     argv.insert(argv.end(), {"-m", "raw"});
   } else {

@@ -46,7 +46,8 @@ void StopWorld(World& world);
 CommandResult RunCommand(const std::vector<std::string>& argv);
 
 // lpadmin with a PPD file (empty: a raw queue). Empty on success, else lpadmin's words.
-std::string AddQueue(const World& world, const std::string& name, const std::string& ppd);
+std::string AddQueue(const World& world, const std::string& name, const std::string& ppd,
+                     const std::string& deviceUri = "virtual-printer:/");
 
 // Submits the file with lp; the job id, or -1 (with lp's words in `error`).
 int SubmitJob(const std::string& queue, const std::string& file,
@@ -56,7 +57,13 @@ struct JobOutcome {
   int state = 0;  // IPP job-state: 4 held, 7 canceled, 8 aborted, 9 completed; 0 unknown
   std::vector<std::string> reasons;  // job-state-reasons
   bool queueStopped = false;
+  std::string jobMessage;    // job-printer-state-message
+  std::string queueMessage;  // printer-state-message
+  int impressions = 0;       // job-impressions-completed
 };
+
+// The job and its queue as the scheduler sees them now.
+JobOutcome AskJob(const std::string& queue, int id);
 
 // Waits until the scheduler is done with the job: it ended, is held, or waits on a stopped queue.
 // The outcome so far when the time runs out.
