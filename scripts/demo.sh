@@ -25,16 +25,8 @@ fail() {
   exit 1
 }
 
-# Polls a command (given as words) until it succeeds, for at most $1 tenths of a second.
-wait_for() {
-  tries=$1
-  shift
-  while ! "$@" >/dev/null 2>&1; do
-    tries=$((tries - 1))
-    [ "$tries" -gt 0 ] || return 1
-    sleep 0.1
-  done
-}
+# shellcheck source=scripts/scheduler-helpers.sh
+. "$(dirname "$0")/scheduler-helpers.sh"
 
 # A PDF of three pages with a line of text each; the cross-reference offsets are counted exactly.
 make_pdf() {
@@ -179,12 +171,6 @@ start_print_server() {
   wait_for 100 grep -q '^listening port=' "$demo/print-server.out" ||
     fail "the print server did not start: $(cat "$demo/print-server.out")"
   port=$(sed -n 's/^listening port=\([0-9]*\).*/\1/p' "$demo/print-server.out")
-}
-
-# lpstat -r exits 0 even when the scheduler is down: its words tell.
-# shellcheck disable=SC2317 # called through wait_for
-scheduler_running() {
-  lpstat -r 2>/dev/null | grep -q "scheduler is running"
 }
 
 start_scheduler() {

@@ -3,11 +3,9 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <limits.h>
-#include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -26,6 +24,8 @@
 
 #include <cups/cups.h>
 
+#include "tests/support/loopback.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -37,19 +37,6 @@ constexpr auto kStartLimit = std::chrono::seconds(20);
 // The driver's filter program of the PPD queues: hands its input on unchanged, so the backend gets
 // the document on standard input as it would from a real driver.
 constexpr char kPassthru[] = "#!/bin/sh\nexec cat ${6:+\"$6\"}\n";
-
-bool BringUpLoopback() {
-  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd < 0)
-    return false;
-  ifreq request{};
-  std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
-  bool up = ioctl(fd, SIOCGIFFLAGS, &request) == 0;
-  request.ifr_flags |= IFF_UP;
-  up = up && ioctl(fd, SIOCSIFFLAGS, &request) == 0;
-  close(fd);
-  return up;
-}
 
 bool MountTmpfs(const std::string& dir) {
   std::error_code error;

@@ -9,28 +9,12 @@
 #include <gtest/gtest.h>
 
 #ifdef __linux__
-#include <net/if.h>
 #include <sched.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstring>
+#include "tests/support/loopback.h"
 
 namespace {
-
-bool BringUpLoopback() {
-  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd < 0)
-    return false;
-  ifreq request{};
-  std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
-  bool up = ioctl(fd, SIOCGIFFLAGS, &request) == 0;
-  request.ifr_flags |= IFF_UP | IFF_RUNNING;
-  up = up && ioctl(fd, SIOCSIFFLAGS, &request) == 0;
-  close(fd);
-  return up;
-}
 
 // Before any thread starts: a namespace entered later would hold only the calling thread.
 void EnterPrivateNetwork() {
