@@ -178,7 +178,7 @@ start_scheduler() {
   cupsd_pid=$!
   export CUPS_SERVER="$cups/sock"
   wait_for 100 scheduler_running || fail "cupsd did not start: $(cat "$cups/log/error_log")"
-  lpadmin -p "$queue" -E -v virtual-printer:/ -P "$demo/$queue.ppd" >"$demo/lpadmin.out" 2>&1 ||
+  lpadmin -p "$queue" -E -v 'virtual-printer:/?status=on' -P "$demo/$queue.ppd" >"$demo/lpadmin.out" 2>&1 ||
     fail "lpadmin: $(cat "$demo/lpadmin.out")"
 }
 
