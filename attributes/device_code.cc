@@ -122,10 +122,14 @@ CodeEffect ReadDeviceCode(std::string_view code) {
   FindPjl(code, found);
   std::stable_sort(found.begin(), found.end(),
                    [](const Setting& a, const Setting& b) { return a.at < b.at; });
+  // Code that checks the device first ("statusdict /duplexer get exec {duplex} {simplex} ifelse")
+  // asks in its first branch for what the choice means; the other is the fallback of a device
+  // without the part.
+  const bool branches = code.find("ifelse") != std::string_view::npos;
   CodeEffect effect;
   for (const Setting& s : found) {
     const CodeRow* row = RowFor(s);
-    if (!row)
+    if (!row || (branches && !(effect.set.*row->field).empty()))
       continue;
     effect.set.*row->field = row->result;
     effect.said += (effect.said.empty() ? "" : " ") + s.spelled;

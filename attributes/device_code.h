@@ -13,6 +13,7 @@ struct CodeEffect {
   std::string said;  // what decided, as the code spells it ("/Duplex true /Tumble false")
 };
 
-// Later settings in the code win over earlier ones, as on the device. PJL lines are read wherever
-// they stand, one command per line; `<hex>` must already be decoded.
+// Later settings in the code win over earlier ones, as on the device, except in code that
+// branches on the device (ifelse), where the first branch is the one the choice asks for. PJL
+// lines are read wherever they stand, one command per line; `<hex>` must already be decoded.
 CodeEffect ReadDeviceCode(std::string_view code);

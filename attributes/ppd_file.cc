@@ -63,11 +63,17 @@ std::string KeywordOf(std::string_view text) {
   return keyword.substr(0, keyword.find('/'));
 }
 
+std::string TranslationOf(std::string_view text) {
+  size_t slash = text.find('/');
+  return slash == std::string_view::npos ? "" : Trim(text.substr(slash + 1));
+}
+
 // One entry: "*Main Option/Translation: value", the value either a word or a quoted string that
 // may run over several lines.
 struct Entry {
   std::string main;
   std::string option;  // empty for entries without one ("*ColorDevice: True")
+  std::string text;    // the option's translation
   std::string value;
   bool quoted = false;
 };
@@ -82,6 +88,7 @@ bool ReadEntry(std::istream& in, const std::string& line, Entry& entry) {
   const size_t space = head.find_first_of(" \t");
   entry.main = head.substr(0, space);
   entry.option = space == std::string::npos ? "" : KeywordOf(head.substr(space + 1));
+  entry.text = space == std::string::npos ? "" : TranslationOf(head.substr(space + 1));
   std::string value = Trim(std::string_view(line).substr(colon + 1));
   entry.quoted = !value.empty() && value[0] == '"';
   if (!entry.quoted) {
@@ -158,7 +165,9 @@ PpdFile ReadPpd(const std::string& path) {
     if (!ReadEntry(in, line, entry))
       continue;
     if (entry.main == "OpenUI" || entry.main == "JCLOpenUI") {
-      OptionNamed(ppd, index, KeywordOf(entry.option)).userInterface = true;
+      PpdOption& option = OptionNamed(ppd, index, entry.option);
+      option.userInterface = true;
+      option.text = entry.text;
     } else if (entry.main == "ModelName" && entry.option.empty()) {
       ppd.modelName = entry.value;
     } else if (entry.main == "ColorDevice" && entry.option.empty()) {
@@ -168,7 +177,7 @@ PpdFile ReadPpd(const std::string& path) {
     } else if (!entry.option.empty() && entry.quoted) {
       PpdOption& option = OptionNamed(ppd, index, entry.main);
       if (!option.Find(entry.option))
-        option.choices.push_back({entry.option, DecodePpdHex(entry.value)});
+        option.choices.push_back({entry.option, entry.text, DecodePpdHex(entry.value)});
     }
   }
   return ppd;

@@ -10,11 +10,13 @@
 
 struct PpdChoice {
   std::string name;
+  std::string text;  // the translation shown to the user ("Black and White"), or empty
   std::string code;  // the quoted value, <hex> substrings decoded
 };
 
 struct PpdOption {
   std::string keyword;        // without the '*'
+  std::string text;           // the translation of *OpenUI ("Color Mode"), or empty
   bool userInterface = false; // opened by *OpenUI or *JCLOpenUI: the user can choose it
   std::string defaultChoice;  // from *Default<keyword>, or empty
   std::vector<PpdChoice> choices;

@@ -26,6 +26,9 @@ TEST(PpdCode, HexAndWhatTheCodeSets) {
       {"@PJL SET RenderMode=GrayScale", "Grayscale", "", "", "@PJL SET RenderMode=GrayScale"},
       {"<1B>%-12345X@PJL SET GRAYSCALE=ON <0D 0A>", "Grayscale", "", "", "@PJL SET GRAYSCALE=ON"},
       {"userdict /ARCMode (Mono) put <GG> <0>", "", "", "", ""},
+      {"statusdict /duplexer get exec {<</Duplex true /Tumble true>> setpagedevice}\n"
+       "{<</Duplex false>> setpagedevice} ifelse",
+       "", "TwoSided", "SHORTEDGE", "/Duplex true /Tumble true"},
   };
   for (const Case& c : cases) {
     CodeEffect effect = ReadDeviceCode(DecodePpdHex(c.code));

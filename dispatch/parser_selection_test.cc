@@ -172,10 +172,27 @@ TEST_F(ParserSelection, PpdSaysWhatTheDriversFeaturesDo) {
        {"color Grayscale from *ColorModel Gray, whose code sets /ProcessColorModel /DeviceGray",
         "duplex OneSided: the PPD has no duplex option"}},
       {"opaque code and unknown choices decide nothing", "Generic", Ppd(
-       "*ColorDevice: True\n*OpenUI *EPRendering/Colour: PickOne\n"
-       "*EPRendering Gray/Grey: \"userdict /EPRendering 1 put\"\n" + kDuplexOption),
-       Feature("EPRendering", "Gray") + Feature("Duplex", "Sideways") + Feature("Staple", "On") +
+       "*ColorDevice: True\n*OpenUI *EPSmooth/Neutral Grays: PickOne\n"
+       "*EPSmooth Black/Black: \"userdict /EPSmooth 1 put\"\n" + kDuplexOption),
+       Feature("EPSmooth", "Black") + Feature("Duplex", "Sideways") + Feature("Staple", "On") +
        "%%BeginFeature: *Duplex\n", "", "TwoSided", "", {}},
+      {"vendor's own colour code: the choice's words", "Sharp MX", Ppd(
+       "*OpenUI *ARCMode/Color Mode: PickOne\n*ARCMode CMBW/Black and White: \"2 setcolormode\"\n"
+       "*ARCMode CMColor/Color: \"1 setcolormode\"\n*ARCMode CMAuto/Automatic: \"0 setcolormode\"\n"
+       + kDuplexOption), Feature("ARCMode", "CMBW"), "Grayscale", "", "",
+       {"color Grayscale from *ARCMode CMBW by its name \"Black and White\" (the code is the "
+        "vendor's own)"}},
+      {"rendering options are no colour mode", "Oki C5700", Ppd(
+       "*OpenUI *OKColorRenderStyle/Color Rendering: PickOne\n"
+       "*OKColorRenderStyle Auto/Monitor - Auto: \"1 OKrender\"\n"
+       "*OKColorRenderStyle Vivid/Vivid: \"2 OKrender\"\n" + kDuplexOption),
+       Feature("OKColorRenderStyle", "Auto"), "", "", "", {}},
+      {"code decides before words", "Sharp MX", Ppd(
+       "*OpenUI *ARCMode/Color Mode: PickOne\n*ARCMode CMBW/Black and White: \"2 setcolormode\"\n"
+       + kColorModelOption), Feature("ColorModel", "Color") + Feature("ARCMode", "CMBW"), "Color",
+       "OneSided", "",
+       {"color Color from *ColorModel Color, whose code sets /ProcessColorModel /DeviceCMYK",
+        "duplex OneSided: the PPD has no duplex option"}},
       {"device without colour", "Generic", Ppd("*ColorDevice: False\n" + kDuplexOption),
        "%!PS\n", "Grayscale", "", "",
        {"color Grayscale: the PPD's device has no colour and no colour option"}},

@@ -1,7 +1,10 @@
 #include "dispatch/ppd_meaning.h"
 
+#include <algorithm>
+#include <cctype>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "attributes/device_code.h"
 #include "attributes/driver_features.h"
@@ -14,13 +17,20 @@ namespace {
 struct Decision {
   std::string value;
   std::string feature;
-  std::string said;
+  std::string said;  // what the code set, or how the choice's name decided
 };
 
 struct Decisions {
   Decision color, duplex;
   std::string binding;
+  Decision colorByName;  // from the words of a choice whose code the device alone understands
 };
+
+// Words of a colour option's choice: its name and the text the user sees.
+constexpr std::string_view kGreyWords[] = {"gray",  "grey", "grayscale", "greyscale", "mono",
+                                           "monochrome", "black", "bw", "kgray"};
+constexpr std::string_view kColourChoiceWords[] = {"color", "colour", "cmyk", "rgb", "cmy"};
+constexpr std::string_view kColourOptionWords[] = {"color", "colour", "mono"};
 
 // Option keywords that tell what an option is about even when its code is the vendor's own.
 constexpr std::string_view kDuplexWords[] = {"duplex"};
@@ -69,9 +79,48 @@ bool CodeOf(const PpdFile& ppd, const DriverFeature& feature, std::string& name,
 }
 
 void Decide(Decision& decision, const std::string& value, const std::string& name,
-            const std::string& said) {
+            const std::string& said, const std::string& how = "") {
   if (!value.empty())
-    decision = {value, name, said};
+    decision = {value, name, how.empty() ? ", whose code sets " + said : " " + how};
+}
+
+std::vector<std::string> Words(const std::string& text) {
+  std::vector<std::string> words(1);
+  for (char c : text) {
+    if (std::isalnum(static_cast<unsigned char>(c)))
+      words.back() += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    else if (!words.back().empty())
+      words.emplace_back();
+  }
+  return words;
+}
+
+bool HasWord(const std::vector<std::string>& words, std::span<const std::string_view> wanted) {
+  return std::any_of(words.begin(), words.end(), [&](const std::string& word) {
+    return std::find(wanted.begin(), wanted.end(), word) != wanted.end();
+  });
+}
+
+bool OffersGrey(const PpdOption& option) {
+  return std::any_of(option.choices.begin(), option.choices.end(), [](const PpdChoice& choice) {
+    return HasWord(Words(choice.name + " " + choice.text), kGreyWords);
+  });
+}
+
+// A colour mode whose choice's code is the vendor's own (Brother's /BRProcessColor, Oki's
+// OKControl): the choice's well-known words tell what the device prints. Only an option about
+// colour that offers a grey choice is a colour mode; rendering options ("Improve Gray", "Colour
+// Separation") are not, and a choice naming neither grey nor colour ("Auto") decides nothing.
+std::string ColourByName(const PpdFile& ppd, const DriverFeature& feature) {
+  const PpdOption* option = ppd.Find(feature.option);
+  const PpdChoice* choice = option ? option->Find(feature.choice) : nullptr;
+  if (!choice || !NamesAny(option->keyword + " " + option->text, kColourOptionWords) ||
+      !OffersGrey(*option))
+    return "";
+  const std::vector<std::string> words = Words(choice->name + " " + choice->text);
+  if (HasWord(words, kGreyWords))
+    return "Grayscale";
+  return HasWord(words, kColourChoiceWords) ? "Color" : "";
 }
 
 Decisions ReadFeatures(const PpdFile& ppd, const std::string& dataPath) {
@@ -81,6 +130,12 @@ Decisions ReadFeatures(const PpdFile& ppd, const std::string& dataPath) {
     if (!CodeOf(ppd, feature, name, code))
       continue;
     const CodeEffect effect = ReadDeviceCode(code);
+    if (effect.said.empty() && !feature.option.empty()) {
+      const PpdChoice* choice = ppd.Find(feature.option)->Find(feature.choice);
+      Decide(decisions.colorByName, ColourByName(ppd, feature), name,
+             "", "by its name \"" + (choice->text.empty() ? choice->name : choice->text) +
+                     "\" (the code is the vendor's own)");
+    }
     Decide(decisions.color, effect.set.color, name, effect.said);
     Decide(decisions.duplex, effect.set.duplex, name, effect.said);
     if (!effect.set.binding.empty())
@@ -93,7 +148,7 @@ void Apply(std::ostream& log, const Decision& decision, const char* label, std::
   if (decision.value.empty())
     return;
   LogPlain(log, std::string(label) + " " + decision.value + " from " + decision.feature +
-                    ", whose code sets " + decision.said);
+                    decision.said);
   field = decision.value;
 }
 
@@ -107,7 +162,8 @@ void ApplyPpdMeaning(std::ostream& log, JobInfo& job, const std::string& dataPat
   if (!ppd.readable)
     return;
   const Decisions decisions = ReadFeatures(ppd, dataPath);
-  Apply(log, decisions.color, "color", job.color);
+  Apply(log, decisions.color.value.empty() ? decisions.colorByName : decisions.color, "color",
+        job.color);
   Apply(log, decisions.duplex, "duplex", job.duplex);
   if (!decisions.duplex.value.empty()) {
     job.binding = job.duplex != "TwoSided"      ? ""
@@ -119,7 +175,8 @@ void ApplyPpdMeaning(std::ostream& log, JobInfo& job, const std::string& dataPat
     LogPlain(log, "duplex OneSided: the PPD has no duplex option");
     job.duplex = "OneSided";
   }
-  if (decisions.color.value.empty() && job.color.empty() && ppd.colorDevice == false &&
+  if (decisions.color.value.empty() && decisions.colorByName.value.empty() && job.color.empty() &&
+      ppd.colorDevice == false &&
       !HasOptionFor(ppd, &JobInfo::color, kColourWords)) {
     LogPlain(log, "color Grayscale: the PPD's device has no colour and no colour option");
     job.color = "Grayscale";
