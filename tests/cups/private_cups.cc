@@ -32,6 +32,7 @@ namespace {
 
 constexpr char kCupsExec[] = "/usr/lib/cups/daemon/cups-exec";
 constexpr char kCupsDeviced[] = "/usr/lib/cups/daemon/cups-deviced";
+constexpr char kSystemFilters[] = "/usr/lib/cups/filter";
 constexpr auto kStartLimit = std::chrono::seconds(20);
 
 // The driver's filter program of the PPD queues: hands its input on unchanged, so the backend gets
@@ -154,6 +155,15 @@ std::string StartPrintServer(World& world) {
   return "";
 }
 
+// The scheduler reads its filters once, when it starts.
+void InstallSystemFilters(const World& world) {
+  std::error_code error;
+  for (const fs::directory_entry& filter : fs::directory_iterator(kSystemFilters, error)) {
+    fs::create_symlink(filter.path(), fs::path(world.serverBin) / "filter" / filter.path().filename(),
+                       error);
+  }
+}
+
 bool Answers(const std::string& socketPath) {
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_un address{};
@@ -253,7 +263,7 @@ int RunIsolated(char* argv[]) {
   return 1;
 }
 
-std::string StartWorld(World& world, const std::string& backend) {
+std::string StartWorld(World& world, const std::string& backend, bool systemFilters) {
   world.root = std::string(VP_BINARY_DIR) + "/tests/cups/world";
   world.socket = world.root + "/sock";
   world.serverBin = world.root + "/bin";
@@ -272,6 +282,8 @@ std::string StartWorld(World& world, const std::string& backend) {
   fs::create_directories(std::string(VP_SANDBOX) + "/var/log");
   fs::create_directories(std::string(VP_SANDBOX) + "/private/var/spool");
   std::string error = LayOutScheduler(world, backend);
+  if (error.empty() && systemFilters)
+    InstallSystemFilters(world);
   if (error.empty())
     error = StartPrintServer(world);
   if (error.empty())
