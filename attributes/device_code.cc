@@ -61,10 +61,17 @@ void FindPostScript(std::string_view code, std::string_view key, std::vector<Set
       continue;  // "/DuplexMode" is not "/Duplex"
     while (end < code.size() && std::isspace(static_cast<unsigned char>(code[end])))
       ++end;
-    size_t stop = end < code.size() && code[end] == '/' ? end + 1 : end;
-    while (stop < code.size() && !IsPostScriptDelimiter(code[stop]))
-      ++stop;
-    std::string value(code.substr(end, stop - end));
+    std::string value;
+    if (end < code.size() && code[end] == '(') {  // setpagedevice takes a string for a name
+      size_t close = code.find(')', end);
+      close = close == std::string_view::npos ? code.size() : close;
+      value = "/" + std::string(code.substr(end + 1, close - end - 1));
+    } else {
+      size_t stop = end < code.size() && code[end] == '/' ? end + 1 : end;
+      while (stop < code.size() && !IsPostScriptDelimiter(code[stop]))
+        ++stop;
+      value = std::string(code.substr(end, stop - end));
+    }
     found.push_back({at, Syntax::kPostScript, std::string(key), value,
                      std::string(key) + " " + value});
   }

@@ -18,6 +18,8 @@ TEST(PpdCode, HexAndWhatTheCodeSets) {
        "/Duplex true /Tumble false"},
       {"<< /DuplexMode true /Duplex\nfalse >>", "", "OneSided", "", "/Duplex false"},
       {"<</ProcessColorModel/DeviceCMY>>", "Color", "", "", "/ProcessColorModel /DeviceCMY"},
+      {"<< /ProcessColorModel (DeviceGray) >>", "Grayscale", "", "",
+       "/ProcessColorModel /DeviceGray"},
       {"/ProcessColorModel /DeviceGray /ProcessColorModel /DeviceRGB", "Color", "", "",
        "/ProcessColorModel /DeviceGray /ProcessColorModel /DeviceRGB"},
       {"@PJL SET GRAYSCALE=BLACKONLY\n@PJL SET DATAMODE = COLOR", "Color", "", "",

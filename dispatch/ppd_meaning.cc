@@ -23,7 +23,9 @@ struct Decision {
 struct Decisions {
   Decision color, duplex;
   std::string binding;
-  Decision colorByName;  // from the words of a choice whose code the device alone understands
+  // From the words of a choice whose code the device alone understands: a choice that names grey
+  // or colour, else any other choice of a colour mode ("Auto").
+  Decision colorByName, colorByMode;
 };
 
 // Words of a colour option's choice: its name and the text the user sees.
@@ -101,26 +103,31 @@ bool HasWord(const std::vector<std::string>& words, std::span<const std::string_
   });
 }
 
-bool OffersGrey(const PpdOption& option) {
-  return std::any_of(option.choices.begin(), option.choices.end(), [](const PpdChoice& choice) {
-    return HasWord(Words(choice.name + " " + choice.text), kGreyWords);
+bool Offers(const PpdOption& option, std::span<const std::string_view> words) {
+  return std::any_of(option.choices.begin(), option.choices.end(), [&](const PpdChoice& choice) {
+    return HasWord(Words(choice.name + " " + choice.text), words);
   });
 }
 
 // A colour mode whose choice's code is the vendor's own (Brother's /BRProcessColor, Oki's
 // OKControl): the choice's well-known words tell what the device prints. Only an option about
-// colour that offers a grey choice is a colour mode; rendering options ("Improve Gray", "Colour
-// Separation") are not, and a choice naming neither grey nor colour ("Auto") decides nothing.
-std::string ColourByName(const PpdFile& ppd, const DriverFeature& feature) {
+// colour that offers a grey and a colour choice is a colour mode; rendering options ("Improve
+// Gray", "Colour Separation") are not. `named` tells whether the choice names grey or colour; a
+// colour mode's
+// other choices ("Auto", "Printer setting") print colour on a colour device, as any ColorModel
+// but the grey ones does.
+std::string ColourByName(const PpdFile& ppd, const DriverFeature& feature, bool& named) {
   const PpdOption* option = ppd.Find(feature.option);
   const PpdChoice* choice = option ? option->Find(feature.choice) : nullptr;
+  named = false;
   if (!choice || !NamesAny(option->keyword + " " + option->text, kColourOptionWords) ||
-      !OffersGrey(*option))
+      !Offers(*option, kGreyWords) || !Offers(*option, kColourChoiceWords))
     return "";
   const std::vector<std::string> words = Words(choice->name + " " + choice->text);
+  named = HasWord(words, kGreyWords) || HasWord(words, kColourChoiceWords);
   if (HasWord(words, kGreyWords))
     return "Grayscale";
-  return HasWord(words, kColourChoiceWords) ? "Color" : "";
+  return named || ppd.colorDevice != false ? "Color" : "";
 }
 
 Decisions ReadFeatures(const PpdFile& ppd, const std::string& dataPath) {
@@ -132,9 +139,11 @@ Decisions ReadFeatures(const PpdFile& ppd, const std::string& dataPath) {
     const CodeEffect effect = ReadDeviceCode(code);
     if (effect.said.empty() && !feature.option.empty()) {
       const PpdChoice* choice = ppd.Find(feature.option)->Find(feature.choice);
-      Decide(decisions.colorByName, ColourByName(ppd, feature), name,
-             "", "by its name \"" + (choice->text.empty() ? choice->name : choice->text) +
-                     "\" (the code is the vendor's own)");
+      bool named = false;
+      const std::string colour = ColourByName(ppd, feature, named);
+      Decide(named ? decisions.colorByName : decisions.colorByMode, colour, name, "",
+             "by its name \"" + (choice->text.empty() ? choice->name : choice->text) +
+                 "\" (the code is the vendor's own)");
     }
     Decide(decisions.color, effect.set.color, name, effect.said);
     Decide(decisions.duplex, effect.set.duplex, name, effect.said);
@@ -162,8 +171,10 @@ void ApplyPpdMeaning(std::ostream& log, JobInfo& job, const std::string& dataPat
   if (!ppd.readable)
     return;
   const Decisions decisions = ReadFeatures(ppd, dataPath);
-  Apply(log, decisions.color.value.empty() ? decisions.colorByName : decisions.color, "color",
-        job.color);
+  const Decision& colour = !decisions.color.value.empty()       ? decisions.color
+                          : !decisions.colorByName.value.empty() ? decisions.colorByName
+                                                                 : decisions.colorByMode;
+  Apply(log, colour, "color", job.color);
   Apply(log, decisions.duplex, "duplex", job.duplex);
   if (!decisions.duplex.value.empty()) {
     job.binding = job.duplex != "TwoSided"      ? ""
@@ -175,8 +186,7 @@ void ApplyPpdMeaning(std::ostream& log, JobInfo& job, const std::string& dataPat
     LogPlain(log, "duplex OneSided: the PPD has no duplex option");
     job.duplex = "OneSided";
   }
-  if (decisions.color.value.empty() && decisions.colorByName.value.empty() && job.color.empty() &&
-      ppd.colorDevice == false &&
+  if (colour.value.empty() && job.color.empty() && ppd.colorDevice == false &&
       !HasOptionFor(ppd, &JobInfo::color, kColourWords)) {
     LogPlain(log, "color Grayscale: the PPD's device has no colour and no colour option");
     job.color = "Grayscale";
