@@ -57,8 +57,18 @@ struct Reader {
         PjlLine(line);
         return;
       }
-      if (!Trim(line).empty())
-        inPjlHeader = false;
+      if (Trim(line).empty())
+        return;
+      inPjlHeader = false;
+      // Features are PostScript comments: data in any other language (PCL) has none to read. A
+      // control character (a driver's ^D) may come before PostScript's "%!".
+      std::string_view start = line;
+      while (!start.empty() && static_cast<unsigned char>(start.front()) < 0x20)
+        start.remove_prefix(1);
+      if (!start.starts_with("%!")) {
+        done = true;
+        return;
+      }
     }
     for (std::string_view marker : kFeatureMarkers) {
       if (!line.starts_with(marker))

@@ -13,7 +13,8 @@ struct DriverFeature {
 };
 
 // Reads the job's header and setup, not the pages: up to the end of the first page's setup (or
-// the second page, the trailer, the end of file), in blocks, never the whole file. Each option
+// the second page, the trailer, the end of file), in blocks, never the whole file; data that is not
+// PostScript after its PJL header is not read past the header. Each option
 // keeps only its last choice, in the place where it was last chosen. Lines longer than a few
 // kilobytes are cut (features are short); an unreadable file gives no features.
 std::vector<DriverFeature> ReadDriverFeatures(const std::string& path,

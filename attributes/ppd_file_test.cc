@@ -89,6 +89,9 @@ TEST_F(PpdFileTest, FeaturesComeFromTheHeaderAndSetupInAnyBlockSize) {
     EXPECT_EQ(read, expected) << block;
   }
   EXPECT_TRUE(ReadDriverFeatures(dir_ + "missing.ps").empty());
+  const std::string pcl = Write("\x1b%-12345X@PJL SET DUPLEX=ON\n\x1b" "E\n%%BeginFeature: *A B\n");
+  ASSERT_EQ(ReadDriverFeatures(pcl).size(), 1u);
+  EXPECT_EQ(ReadDriverFeatures(pcl)[0].choice, "@PJL SET DUPLEX=ON");
 }
 
 }  // namespace
