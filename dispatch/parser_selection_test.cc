@@ -180,15 +180,16 @@ TEST_F(ParserSelection, PpdSaysWhatTheDriversFeaturesDo) {
        "*OpenUI *ARCMode/Color Mode: PickOne\n*ARCMode CMBW/Black and White: \"2 setcolormode\"\n"
        "*ARCMode CMColor/Color: \"1 setcolormode\"\n*ARCMode CMAuto/Automatic: \"0 setcolormode\"\n"
        + kDuplexOption), Feature("ARCMode", "CMBW"), "Grayscale", "", "",
-       {"color Grayscale from *ARCMode CMBW by its name \"Black and White\" (the code is the "
-        "vendor's own)"}},
+       {"color Grayscale from *ARCMode CMBW by its name \"Black and White\" (its code sets "
+        "nothing the backend reads)"}},
       {"a colour mode's automatic choice", "Oki C5700", Ppd(
        "*OpenUI *OKControl/Color Mode: PickOne\n*OKControl Auto/Auto: \"0 OKmode\"\n"
        "*OKControl Gray/Grayscale: \"1 OKmode\"\n*OKControl Color/Colour: \"2 OKmode\"\n"
        "*OpenUI *OKSep/Colour Separation: PickOne\n"
        "*OKSep None/None: \"0 OKsep\"\n*OKSep K/Black: \"1 OKsep\"\n" + kDuplexOption),
        Feature("OKControl", "Auto") + Feature("OKSep", "None"), "Color", "", "",
-       {"color Color from *OKControl Auto by its name \"Auto\" (the code is the vendor's own)"}},
+       {"color Color from *OKControl Auto by its name \"Auto\" (its code sets nothing the backend "
+        "reads)"}},
       {"rendering options are no colour mode", "Oki C5700", Ppd(
        "*OpenUI *OKColorRenderStyle/Color Rendering: PickOne\n"
        "*OKColorRenderStyle Auto/Monitor - Auto: \"1 OKrender\"\n"

@@ -17,7 +17,7 @@ namespace {
 struct Decision {
   std::string value;
   std::string feature;
-  std::string said;  // what the code set, or how the choice's name decided
+  std::string why;  // what the code set, or how the choice's name decided
 };
 
 struct Decisions {
@@ -81,9 +81,9 @@ bool CodeOf(const PpdFile& ppd, const DriverFeature& feature, std::string& name,
 }
 
 void Decide(Decision& decision, const std::string& value, const std::string& name,
-            const std::string& said, const std::string& how = "") {
+            const std::string& why) {
   if (!value.empty())
-    decision = {value, name, how.empty() ? ", whose code sets " + said : " " + how};
+    decision = {value, name, why};
 }
 
 std::vector<std::string> Words(const std::string& text) {
@@ -113,9 +113,8 @@ bool Offers(const PpdOption& option, std::span<const std::string_view> words) {
 // OKControl): the choice's well-known words tell what the device prints. Only an option about
 // colour that offers a grey and a colour choice is a colour mode; rendering options ("Improve
 // Gray", "Colour Separation") are not. `named` tells whether the choice names grey or colour; a
-// colour mode's
-// other choices ("Auto", "Printer setting") print colour on a colour device, as any ColorModel
-// but the grey ones does.
+// colour mode's other choices ("Auto", "Printer setting") print colour on a colour device, as any
+// ColorModel but the grey ones does.
 std::string ColourByName(const PpdFile& ppd, const DriverFeature& feature, bool& named) {
   const PpdOption* option = ppd.Find(feature.option);
   const PpdChoice* choice = option ? option->Find(feature.choice) : nullptr;
@@ -141,12 +140,13 @@ Decisions ReadFeatures(const PpdFile& ppd, const std::string& dataPath) {
       const PpdChoice* choice = ppd.Find(feature.option)->Find(feature.choice);
       bool named = false;
       const std::string colour = ColourByName(ppd, feature, named);
-      Decide(named ? decisions.colorByName : decisions.colorByMode, colour, name, "",
-             "by its name \"" + (choice->text.empty() ? choice->name : choice->text) +
-                 "\" (the code is the vendor's own)");
+      Decide(named ? decisions.colorByName : decisions.colorByMode, colour, name,
+             " by its name \"" + (choice->text.empty() ? choice->name : choice->text) +
+                 "\" (its code sets nothing the backend reads)");
     }
-    Decide(decisions.color, effect.set.color, name, effect.said);
-    Decide(decisions.duplex, effect.set.duplex, name, effect.said);
+    const std::string why = ", whose code sets " + effect.said;
+    Decide(decisions.color, effect.set.color, name, why);
+    Decide(decisions.duplex, effect.set.duplex, name, why);
     if (!effect.set.binding.empty())
       decisions.binding = effect.set.binding;
   }
@@ -157,7 +157,7 @@ void Apply(std::ostream& log, const Decision& decision, const char* label, std::
   if (decision.value.empty())
     return;
   LogPlain(log, std::string(label) + " " + decision.value + " from " + decision.feature +
-                    decision.said);
+                    decision.why);
   field = decision.value;
 }
 
