@@ -377,7 +377,10 @@ const std::vector<VendorCase> kVendorCases = {
        "duplex TwoSided from Duplex=DuplexNoTumble"},
       // CUPS adds print-color-mode=color to every job of a colour queue.
       {"grey", {"-o", "ColorModel=Gray"}, "Grayscale", "OneSided",
-       "color Grayscale from ColorModel=Gray"}}},
+       "color Grayscale from ColorModel=Gray"},
+      {"the dialog's one-sided over Duplex",
+       {"-o", "Duplex=DuplexNoTumble", "-o", std::string(kDuplexKey) + "=1"}, "Color", "OneSided",
+       nullptr}}},
 };
 
 void PrintTo(const VendorCase& c, std::ostream* out) {
