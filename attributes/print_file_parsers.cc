@@ -11,7 +11,8 @@ constexpr std::string_view kRgbOrCmyk[] = {"RGB", "CMYK"};
 constexpr std::string_view kGrayscaleOff[] = {"OFF"};
 constexpr std::string_view kSelectColor[] = {"Color"};
 constexpr std::string_view kDuplexNone[] = {"None"};
-constexpr std::string_view kKMSingle[] = {"Single"};
+// KONICA MINOLTA PPDs offer either Single/Double/Booklet or a True/False switch.
+constexpr std::string_view kKMSingle[] = {"Single", "False"};
 
 constexpr Rule kColorQuoradex{kRgb, "Color", "Grayscale"};
 constexpr Rule kColorAnyModel{kRgbOrCmyk, "Color", "Grayscale"};

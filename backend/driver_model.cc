@@ -1,8 +1,8 @@
 #include "backend/driver_model.h"
 
-#include <fstream>
 #include <string_view>
 
+#include "attributes/ppd_file.h"
 #include "util/job_log.h"
 
 namespace {
@@ -21,23 +21,16 @@ std::string LoggedEntry(std::string_view entry) {
   return std::string(entry);
 }
 
-// The quoted value of the "*ModelName:" line of the PPD file, or empty.
-std::string PpdModelName(const std::string& ppdPath) {
-  std::ifstream ppd(ppdPath);
-  const std::string key = "*ModelName:";
-  for (std::string line; std::getline(ppd, line);) {
-    if (line.compare(0, key.size(), key) != 0)
-      continue;
-    size_t open = line.find('"', key.size());
-    size_t close = open == std::string::npos ? open : line.find('"', open + 1);
-    if (close == std::string::npos)
-      return "";
-    return line.substr(open + 1, close - open - 1);
+}  // namespace
+
+std::string PpdPathFromEnvironment(const char* const envp[]) {
+  for (int i = 0; envp && envp[i]; ++i) {
+    std::string_view entry = envp[i];
+    if (entry.starts_with("PPD="))
+      return std::string(entry.substr(4));
   }
   return "";
 }
-
-}  // namespace
 
 std::string ReadDriverModel(std::ostream& log, const char* const envp[]) {
   Log(log, "start write ctrl file");
@@ -50,11 +43,9 @@ std::string ReadDriverModel(std::ostream& log, const char* const envp[]) {
   }
   // CUPS names the queue's PPD in PPD=; its model name is the one place the model is certain to
   // be. Entry 28 stays the fallback for callers that put the model there.
-  for (int i = 0; i < count; ++i) {
-    std::string entry = envp[i];
-    if (entry.compare(0, 4, "PPD=") != 0)
-      continue;
-    std::string ppdModel = PpdModelName(entry.substr(4));
+  const std::string ppdPath = PpdPathFromEnvironment(envp);
+  if (!ppdPath.empty()) {
+    std::string ppdModel = ReadPpd(ppdPath).modelName;
     if (!ppdModel.empty()) {
       LogPlain(log, "model:" + ppdModel);
       return ppdModel;

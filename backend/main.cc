@@ -87,15 +87,17 @@ int main(int argc, char* argv[], char* envp[]) {
   const bool isPdf = spool.extension == ".pdf";
 
   const std::string driverModel = ReadDriverModel(log, envp);
+  const std::string ppdPath = PpdPathFromEnvironment(envp);
   SafeOutFile control;
   OpenControlFile(log, control, spool.jobUuid);
 
-  JobInfo job = SelectParser(log, spool.extension, dataPath, driverModel, title, atoi(argv[4]));
+  JobInfo job =
+      SelectParser(log, spool.extension, dataPath, driverModel, title, atoi(argv[4]), ppdPath);
   if (isPdf) {
-    ApplyPrintSettings(job, optionsText);
+    ApplyPrintSettings(log, job, optionsText, ppdPath);
     CountPdfPages(log, job, dataPath);
   }
-  WriteJobSummary(log, control, job, spool.dataFileName, title, options, driverModel);
+  WriteJobSummary(log, control, job, spool.dataFileName, title, options, driverModel, ppdPath);
   Log(log, "tbytes", std::to_string(spool.copiedBytes));
   if (spool.copiedBytes < 0) {
     // Its error lines are out; a truncated job must not reach the server as if it were whole.

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -17,6 +18,21 @@
 namespace {
 
 constexpr size_t kFirstBlockSize = 1024;
+
+// A driver may write its first bytes (a PJL header, say) on their own: the type is judged only
+// once the block is full or the data has ended. 0 at once is end of data; -1 a read error.
+ssize_t ReadFirstBlock(char* block, size_t size) {
+  size_t have = 0;
+  while (have < size) {
+    ssize_t got = read(0, block + have, size - have);
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got <= 0)
+      return have > 0 ? static_cast<ssize_t>(have) : got;
+    have += static_cast<size_t>(got);
+  }
+  return static_cast<ssize_t>(have);
+}
 
 bool IsUuidCharacter(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
@@ -62,7 +78,7 @@ SpoolResult SpoolPrintData(std::ostream& log, int print_fd, const OptionsMap& op
       result.endStatus = 0;
       return result;
     }
-    first_size = read(0, first_block, sizeof first_block);
+    first_size = ReadFirstBlock(first_block, sizeof first_block);
     if (first_size <= 0) {
       result.endStatus = 0;
       return result;

@@ -48,6 +48,8 @@ TEST(ApplyPrintSettings, DialogSettingsSetColourAndDuplex) {
     std::string startColor;
     std::string options;
     std::string color, duplex, binding;
+    std::string ppd = "";                    // the queue's PPD entries; none when empty
+    std::vector<std::string> sources = {};  // the plain lines naming what decided
   } cases[] = {
       {"none", "Grayscale", "", "Grayscale", "OneSided", ""},
       {"long edge", "Grayscale", kDuplexKey + "=2", "Grayscale", "TwoSided", "LONGEDGE"},
@@ -73,6 +75,31 @@ TEST(ApplyPrintSettings, DialogSettingsSetColourAndDuplex) {
        "TwoSided", "SHORTEDGE"},
       {"last colour wins", "Grayscale", kColorKey + "=2 a=b " + kColorKey + "=1", "Grayscale",
        "OneSided", ""},
+      {"sides long edge", "Grayscale", "sides=two-sided-long-edge", "Grayscale", "TwoSided",
+       "LONGEDGE", "", {"duplex TwoSided from sides=two-sided-long-edge"}},
+      {"sides before Duplex", "Grayscale", "Duplex=DuplexTumble sides=one-sided", "Grayscale",
+       "OneSided", "", "", {"duplex OneSided from sides=one-sided"}},
+      {"Duplex option", "Grayscale", "Duplex=DuplexTumble", "Grayscale", "TwoSided", "SHORTEDGE",
+       "", {"duplex TwoSided from Duplex=DuplexTumble"}},
+      {"unknown sides, then the PPD's default", "Grayscale", "sides=sideways", "Grayscale",
+       "TwoSided", "LONGEDGE", "*DefaultDuplex: DuplexNoTumble\n",
+       {"duplex TwoSided from *DefaultDuplex DuplexNoTumble"}},
+      {"dialog one-sided over sides", "Grayscale", kDuplexKey + "=1 sides=two-sided-long-edge",
+       "Grayscale", "OneSided", "", "*DefaultDuplex: DuplexTumble\n"},
+      {"monochrome mode", "Color", "print-color-mode=monochrome", "Grayscale", "OneSided", "", "",
+       {"color Grayscale from print-color-mode=monochrome"}},
+      {"colour mode alone", "Grayscale", "print-color-mode=color", "Color", "OneSided", "", "",
+       {"color Color from print-color-mode=color"}},
+      {"ColorModel over the colour mode CUPS adds", "Color",
+       "ColorModel=KGray print-color-mode=color", "Grayscale", "OneSided", "", "",
+       {"color Grayscale from ColorModel=KGray"}},
+      {"any other ColorModel is colour", "Grayscale", "ColorModel=CMY", "Color", "OneSided", "",
+       "", {"color Color from ColorModel=CMY"}},
+      {"PPD's default colour model", "Color", "", "Grayscale", "OneSided", "",
+       "*DefaultColorModel: Gray\n*DefaultDuplex: None\n",
+       {"duplex OneSided from *DefaultDuplex None", "color Grayscale from *DefaultColorModel Gray"}},
+      {"dialog colour over the colour mode", "Grayscale",
+       kColorKey + "=2 print-color-mode=monochrome", "Color", "OneSided", "", ""},
   };
   for (const Case& c : cases) {
     JobInfo job;
@@ -80,19 +107,27 @@ TEST(ApplyPrintSettings, DialogSettingsSetColourAndDuplex) {
     job.duplex = "OneSided";
     job.pages = "1";
     ::testing::internal::CaptureStdout();
-    ApplyPrintSettings(job, c.options);
+    std::string ppd;
+    if (!c.ppd.empty()) {
+      ppd = testing::TempDir() + "apply-print-settings.ppd";
+      ASSERT_TRUE(WriteFile(ppd, "*PPD-Adobe: \"4.3\"\n" + c.ppd));
+    }
+    std::ostringstream log;
+    ApplyPrintSettings(log, job, c.options, ppd);
     ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(job.color, c.color) << c.name;
     EXPECT_EQ(job.duplex, c.duplex) << c.name;
     EXPECT_EQ(job.binding, c.binding) << c.name;
     EXPECT_EQ(job.pages, "1") << c.name;
+    EXPECT_EQ(Unstamped(log.str()), c.sources) << c.name;
   }
 }
 
 TEST(ApplyPrintSettings, EchoesEveryPairInOrder) {
   JobInfo job;
   ::testing::internal::CaptureStdout();
-  ApplyPrintSettings(job, "a=1 = " + kDuplexKey + "=2 a=b=c");
+  std::ostringstream log;
+  ApplyPrintSettings(log, job, "a=1 = " + kDuplexKey + "=2 a=b=c", "");
   EXPECT_EQ(
       ::testing::internal::GetCapturedStdout(),
       "Key: a, Value: 1\nKey: , Value: \nKey: " + kDuplexKey + ", Value: 2\nKey: a, Value: b=c\n");
@@ -157,6 +192,7 @@ struct SummaryCase {
   OptionsMap options;
   std::string paper, orientation;
   std::vector<std::string> paperLog;  // what the paper rule logs before the "Paper" line
+  std::string ppd = "";               // the queue's PPD entries; none when empty
 };
 
 TEST_F(JobSummary, WritesControlFileAndLog) {
@@ -181,6 +217,12 @@ TEST_F(JobSummary, WritesControlFileAndLog) {
        "A5",
        "whatever it is",
        {}},
+      {"PPD's default paper", {}, "Letter", "Portrait", {}, "*DefaultPageSize: Letter\n"},
+      {"PPD's default cut", {}, "Le", "Portrait", {"Paper-original::Legal"},
+       "*DefaultPageSize: Legal\n"},
+      {"option over the PPD", {{"PageSize", "A3"}}, "A3", "Portrait", {},
+       "*DefaultPageSize: Letter\n"},
+      {"PPD without a default paper", {}, "A4", "Portrait", {}, "*DefaultColorModel: Gray\n"},
   };
   for (const SummaryCase& c : cases) {
     const std::string path = dir_ + "1f2e.ctl";
@@ -188,7 +230,8 @@ TEST_F(JobSummary, WritesControlFileAndLog) {
     ASSERT_TRUE(control.open(path, 0666));
     JobInfo job = SampleJob();
     std::ostringstream log;
-    WriteJobSummary(log, control, job, "1f2e.pdf", "My Report", c.options, "HP LaserJet");
+    const std::string ppd = c.ppd.empty() ? "" : Write("*PPD-Adobe: \"4.3\"\n" + c.ppd, ".ppd");
+    WriteJobSummary(log, control, job, "1f2e.pdf", "My Report", c.options, "HP LaserJet", ppd);
 
     EXPECT_FALSE(control.is_open()) << c.name;
     EXPECT_EQ(ReadFile(path),
@@ -219,7 +262,7 @@ TEST_F(JobSummary, ReplacesControlFileOfEarlierJob) {
   ASSERT_TRUE(control.open(path, 0666));
   JobInfo job;
   std::ostringstream log;
-  WriteJobSummary(log, control, job, ".pjl", "", {}, "unknown");
+  WriteJobSummary(log, control, job, ".pjl", "", {}, "unknown", "");
   EXPECT_EQ(ReadFile(path),
             "DataFile:.pjl\nDocumentName:\nAllPage:\nCopyCount:\nPaper:A4\nColor:\nDuplexing:\n"
             "PageOrientation:Portrait\nDriverName:unknown\n");
@@ -232,7 +275,7 @@ TEST_F(JobSummary, SkippedWhenControlFileDidNotOpen) {
   job.documentName = "parser name";
   job.pages = "4";
   std::ostringstream log;
-  WriteJobSummary(log, control, job, "1f2e.ps", "Title", {{"PageSize", "Legal"}}, "HP");
+  WriteJobSummary(log, control, job, "1f2e.ps", "Title", {{"PageSize", "Legal"}}, "HP", "");
   EXPECT_EQ(log.str(), "");
   EXPECT_EQ(job.documentName, "parser name");
   EXPECT_EQ(job.paper, "");

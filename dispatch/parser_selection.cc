@@ -1,6 +1,7 @@
 #include "dispatch/parser_selection.h"
 
 #include "attributes/print_file_parsers.h"
+#include "dispatch/ppd_meaning.h"
 #include "util/job_log.h"
 
 namespace {
@@ -61,11 +62,15 @@ JobInfo ParseDriverOutput(std::ostream& log, const std::string& dataPath,
 }  // namespace
 
 JobInfo SelectParser(std::ostream& log, const std::string& extension, const std::string& dataPath,
-                     const std::string& driverModel, const std::string& title, int copies) {
+                     const std::string& driverModel, const std::string& title, int copies,
+                     const std::string& ppdPath) {
   Log(log, "begin parser file");
   JobInfo job = Defaults(title, copies);
-  if (extension == ".ps" || extension == ".pjl")
-    return ParseDriverOutput(log, dataPath, driverModel);
+  if (extension == ".ps" || extension == ".pjl") {
+    job = ParseDriverOutput(log, dataPath, driverModel);
+    ApplyPpdMeaning(log, job, dataPath, ppdPath);
+    return job;
+  }
   if (extension != ".pdf")
     return job;
   Log(log, "using pdf driver parser");

@@ -58,7 +58,7 @@ TEST_F(ParserSelection, DriverFamilyChoosesTheParser) {
     std::string path = Write(kDriverOutput, c.extension);
     std::ostringstream log;
     ::testing::internal::CaptureStdout();
-    JobInfo job = SelectParser(log, c.extension, path, c.model, "Title", 7);
+    JobInfo job = SelectParser(log, c.extension, path, c.model, "Title", 7, "");
     ::testing::internal::GetCapturedStdout();
 
     std::vector<std::string> messages = Unstamped(log.str());
@@ -91,7 +91,7 @@ TEST_F(ParserSelection, PdfKeepsDefaultsAndTakesColourFromModel) {
   for (const Case& c : cases) {
     std::string path = Write(kDriverOutput, ".pdf");
     std::ostringstream log;
-    JobInfo job = SelectParser(log, ".pdf", path, c.model, "My Report", c.copies);
+    JobInfo job = SelectParser(log, ".pdf", path, c.model, "My Report", c.copies, "");
     EXPECT_EQ(
         Unstamped(log.str()),
         (std::vector<std::string>{"begin parser file", "using pdf driver parser", c.colourLine}))
@@ -102,6 +102,129 @@ TEST_F(ParserSelection, PdfKeepsDefaultsAndTakesColourFromModel) {
     EXPECT_EQ(job.copies, c.copiesText) << c.model;
     EXPECT_EQ(job.documentName, "My Report") << c.model;
     EXPECT_EQ(job.binding, "") << c.model;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A PPD of the given entries, with what every PPD starts with.
+std::string Ppd(const std::string& entries) {
+  return "*PPD-Adobe: \"4.3\"\n*ModelName: \"Test\"\n" + entries;
+}
+
+std::string Feature(const std::string& option, const std::string& choice) {
+  return "[{\n%%BeginFeature: *" + option + " " + choice + "\n%%EndFeature\n} stopped cleartomark\n";
+}
+
+const std::string kUel = "\x1b%-12345X";
+const std::string kDuplexOption =
+    "*OpenUI *Duplex/2-Sided: PickOne\n*DefaultDuplex: None\n"
+    "*Duplex None/Off: \"<</Duplex false>>setpagedevice\"\n"
+    "*Duplex DuplexNoTumble/Long: \"<</Duplex true/Tumble false>>setpagedevice\"\n"
+    "*Duplex DuplexTumble/Short: \"<</Duplex true /Tumble true>>\nsetpagedevice\"\n*End\n"
+    "*CloseUI: *Duplex\n";
+const std::string kColorModelOption =
+    "*OpenUI *ColorModel/Color: PickOne\n*DefaultColorModel: Color\n"
+    "*ColorModel Color/Color: \"<</ProcessColorModel /DeviceCMYK>>setpagedevice\"\n"
+    "*ColorModel Gray/Gray: \"<</ProcessColorModel/DeviceGray>>setpagedevice\"\n"
+    "*CloseUI: *ColorModel\n";
+
+TEST_F(ParserSelection, PpdSaysWhatTheDriversFeaturesDo) {
+  struct Case {
+    std::string name, model, ppd, data;
+    std::string color, duplex, binding;
+    std::vector<std::string> lines;  // the plain lines after the parser's
+  } cases[] = {
+      {"colour model the parser calls grey", "Generic", Ppd(kColorModelOption + kDuplexOption),
+       Feature("ColorModel", "Color") + Feature("Duplex", "DuplexTumble"), "Color", "TwoSided",
+       "SHORTEDGE",
+       {"color Color from *ColorModel Color, whose code sets /ProcessColorModel /DeviceCMYK",
+        "duplex TwoSided from *Duplex DuplexTumble, whose code sets /Duplex true /Tumble true"}},
+      {"vendor duplex option", "Sharp MX", Ppd("*OpenUI *ARDuplex/Duplex: PickOne\n"
+       "*ARDuplex DuplexNoTumble/Long: \"1 dict dup /Duplex true put setpagedevice\"\n"),
+       Feature("ARDuplex", "DuplexNoTumble"), "", "TwoSided", "LONGEDGE",
+       {"duplex TwoSided from *ARDuplex DuplexNoTumble, whose code sets /Duplex true"}},
+      {"last choice of an option wins", "KONICA MINOLTA C300i", Ppd(
+       "*OpenUI *KMDuplex/Duplex: Boolean\n*KMDuplex True/On: \"<</Duplex true>>setpagedevice\"\n"
+       "*KMDuplex False/Off: \"<</Duplex false>>setpagedevice\"\n"),
+       Feature("KMDuplex", "False") + Feature("KMDuplex", "True"), "", "TwoSided", "LONGEDGE",
+       {"duplex TwoSided from *KMDuplex True, whose code sets /Duplex true"}},
+      {"JCL code with hex line feeds", "HP Color LaserJet", Ppd(
+       "*JCLOpenUI *HPColorAsGray/Grey: PickOne\n"
+       "*HPColorAsGray None/Off: \"@PJL SET GRAYSCALE=OFF<0A>@PJL SET PLANESINUSE=3<0A>\"\n"
+       "*HPColorAsGray HighQuality/Grey: \"@PJL SET PLANESINUSE=1<0A>@PJL SET GRAYSCALE=COMPOSITE<0A>\"\n"
+       + kDuplexOption), "@PJL SET GRAYSCALE=OFF<0A>\n" + Feature("HPColorAsGray", "HighQuality"),
+       "Grayscale", "", "",
+       {"color Grayscale from *HPColorAsGray HighQuality, whose code sets @PJL SET "
+        "GRAYSCALE=COMPOSITE"}},
+      {"PJL header, then a PostScript feature", "Generic", Ppd(kDuplexOption),
+       kUel + "@PJL SET RENDERMODE = grayscale\r\n@PJL SET DUPLEX=ON\n@PJL SET BINDING=SHORTEDGE\n"
+       "@PJL ENTER LANGUAGE=POSTSCRIPT\n%!PS\n" + Feature("Duplex", "None"), "Grayscale",
+       "OneSided", "",
+       {"color Grayscale from PJL header @PJL SET RENDERMODE = grayscale, whose code sets @PJL SET "
+        "RENDERMODE = grayscale",
+        "duplex OneSided from *Duplex None, whose code sets /Duplex false"}},
+      {"features after the first page's setup are not read", "Generic", Ppd(kColorModelOption),
+       Feature("ColorModel", "Gray") + "%%Page: 1 1\n%%EndPageSetup\n" +
+       Feature("ColorModel", "Color"), "Grayscale", "OneSided", "",
+       {"color Grayscale from *ColorModel Gray, whose code sets /ProcessColorModel /DeviceGray",
+        "duplex OneSided: the PPD has no duplex option"}},
+      {"opaque code and unknown choices decide nothing", "Generic", Ppd(
+       "*ColorDevice: True\n*OpenUI *EPSmooth/Neutral Grays: PickOne\n"
+       "*EPSmooth Black/Black: \"userdict /EPSmooth 1 put\"\n" + kDuplexOption),
+       Feature("EPSmooth", "Black") + Feature("Duplex", "Sideways") + Feature("Staple", "On") +
+       "%%BeginFeature: *Duplex\n", "", "TwoSided", "", {}},
+      {"vendor's own colour code: the choice's words", "Sharp MX", Ppd(
+       "*OpenUI *ARCMode/Color Mode: PickOne\n*ARCMode CMBW/Black and White: \"2 setcolormode\"\n"
+       "*ARCMode CMColor/Color: \"1 setcolormode\"\n*ARCMode CMAuto/Automatic: \"0 setcolormode\"\n"
+       + kDuplexOption), Feature("ARCMode", "CMBW"), "Grayscale", "", "",
+       {"color Grayscale from *ARCMode CMBW by its name \"Black and White\" (its code sets "
+        "nothing the backend reads)"}},
+      {"a colour mode's automatic choice", "Oki C5700", Ppd(
+       "*OpenUI *OKControl/Color Mode: PickOne\n*OKControl Auto/Auto: \"0 OKmode\"\n"
+       "*OKControl Gray/Grayscale: \"1 OKmode\"\n*OKControl Color/Colour: \"2 OKmode\"\n"
+       "*OpenUI *OKSep/Colour Separation: PickOne\n"
+       "*OKSep None/None: \"0 OKsep\"\n*OKSep K/Black: \"1 OKsep\"\n" + kDuplexOption),
+       Feature("OKControl", "Auto") + Feature("OKSep", "None"), "Color", "", "",
+       {"color Color from *OKControl Auto by its name \"Auto\" (its code sets nothing the backend "
+        "reads)"}},
+      {"rendering options are no colour mode", "Oki C5700", Ppd(
+       "*OpenUI *OKColorRenderStyle/Color Rendering: PickOne\n"
+       "*OKColorRenderStyle Auto/Monitor - Auto: \"1 OKrender\"\n"
+       "*OKColorRenderStyle Vivid/Vivid: \"2 OKrender\"\n" + kDuplexOption),
+       Feature("OKColorRenderStyle", "Auto"), "", "", "", {}},
+      {"code decides before words", "Sharp MX", Ppd(
+       "*OpenUI *ARCMode/Color Mode: PickOne\n*ARCMode CMBW/Black and White: \"2 setcolormode\"\n"
+       + kColorModelOption), Feature("ColorModel", "Color") + Feature("ARCMode", "CMBW"), "Color",
+       "OneSided", "",
+       {"color Color from *ColorModel Color, whose code sets /ProcessColorModel /DeviceCMYK",
+        "duplex OneSided: the PPD has no duplex option"}},
+      {"device without colour", "Generic", Ppd("*ColorDevice: False\n" + kDuplexOption),
+       "%!PS\n", "Grayscale", "", "",
+       {"color Grayscale: the PPD's device has no colour and no colour option"}},
+      {"no PPD: the parser alone", "KONICA MINOLTA C300i", "",
+       Feature("KMDuplex", "False") + Feature("SelectColor", "Color"), "Color", "OneSided", "",
+       {}},
+  };
+  for (const Case& c : cases) {
+    std::string start = c.data.starts_with(kUel) ? "" : "%!PS-Adobe-3.0\n";
+    std::string data = Write(start + c.data + "%%Page: 2 2\n", ".ps");
+    std::string ppd = c.ppd.empty() ? dir_ + "missing.ppd" : Write(c.ppd, ".ppd");
+    std::ostringstream log;
+    ::testing::internal::CaptureStdout();
+    JobInfo job = SelectParser(log, ".ps", data, c.model, "Title", 1, ppd);
+    ::testing::internal::GetCapturedStdout();
+    std::vector<std::string> plain;
+    for (const std::string& line : Unstamped(log.str())) {
+      if (line.find("color ") == 0 || line.find("duplex ") == 0)
+        plain.push_back(line);
+    }
+    EXPECT_EQ(plain, c.lines) << c.name;
+    EXPECT_EQ(job.color, c.color) << c.name;
+    EXPECT_EQ(job.duplex, c.duplex) << c.name;
+    EXPECT_EQ(job.binding, c.binding) << c.name;
   }
 }
 

@@ -5,13 +5,16 @@ set -eu
 
 # The full cups package brings cups-deviced, which `lpinfo -v` needs; iproute2 brings up the
 # loopback inside the demo's and the CUPS tests' private network namespace; curl is the
-# benchmarks' baseline.
+# benchmarks' baseline. The vendor drivers of the real-driver tests and the coverage measurement:
+# openprinting-ppds and printer-driver-postscript-hp (PPDs and hplip's hpps filter), with the
+# filters they name (cups-filters: pdftops, foomatic-rip; ghostscript).
 packages="
   g++ cmake make pkg-config
   libcups2-dev libcurl4-openssl-dev libcpp-httplib-dev nlohmann-json3-dev
   libplist-dev libgtest-dev libgmock-dev libbenchmark-dev
   poppler-utils qpdf
   cups-daemon cups-client cups iproute2
+  openprinting-ppds printer-driver-postscript-hp cups-filters ghostscript
   clang libclang-rt-14-dev libssl-dev
   groff-base man-db dpkg-dev file
   curl

@@ -87,7 +87,8 @@ class CupsRoad : public testing::Test {
   };
 
   void SetUp() override {
-    ASSERT_EQ(StartWorld(world_, std::string(VP_SANDBOX) + "/bin/virtual-printer"), "");
+    ASSERT_EQ(StartWorld(world_, std::string(VP_SANDBOX) + "/bin/virtual-printer", systemFilters_),
+              "");
     WriteSettings(Credentials(world_));
   }
 
@@ -148,6 +149,7 @@ class CupsRoad : public testing::Test {
 
   World world_;
   int lastJob_ = -1;
+  bool systemFilters_ = false;
 };
 
 // ---- PDF from a driver: data on standard input, attributes from the print dialog's options.
@@ -201,17 +203,18 @@ const std::vector<PdfCase> kPdfCases = {
      "@PJL ENTER LANGUAGE=PDF\n",
      "driver contain Color",
      {}},
-    {"GenericGrayscaleDefaults",
+    // No dialog keys: CUPS gives every job of a colour queue print-color-mode=color.
+    {"GenericColourQueueDefaults",
      "Generic PDF Printer",
      2,
      {},
-     {"", "2", "1", "A4", "Grayscale", "OneSided", "Portrait", ""},
+     {"", "2", "1", "A4", "Color", "OneSided", "Portrait", ""},
      "",
      "",
      "\x1b%-12345X@PJL JOB NAME=\n@PJL SET QTY=1\n@PJL SET DUPLEX=OFF\n"
      "@PJL ENTER LANGUAGE=PDF\n",
      "driver contain Grayscale",
-     {}},
+     {"color Color from print-color-mode=color"}},
 };
 
 void PrintTo(const PdfCase& c, std::ostream* out) {
@@ -316,6 +319,108 @@ TEST_P(PostScriptFromDriver, ArrivesUnchangedWithTheParsersAttributes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, PostScriptFromDriver, testing::ValuesIn(kPostScriptCases),
+                         testing::PrintToStringParamName());
+
+// ---- Real vendor drivers from Debian's packages, through CUPS's own filters (pdftopdf, pdftops,
+// pstops, ghostscript, hplip's hpps): the device's colour, sides and paper as the PPD means them.
+
+struct VendorJob {
+  const char* name;
+  std::vector<std::string> lpArguments;  // the PPD's own option words
+  const char* color;
+  const char* duplex;
+  const char* logLine;  // a plain line naming what decided, when one must be there
+};
+
+struct VendorCase {
+  const char* name;
+  const char* ppd;        // as the driver program names it
+  const char* extension;  // of the data the driver hands the backend
+  const char* paper;      // the PPD's *DefaultPageSize
+  std::vector<VendorJob> jobs;
+};
+
+const std::vector<VendorCase> kVendorCases = {
+    {"KonicaMinolta",
+     "openprinting-ppds:0/ppd/openprinting/KONICA_MINOLTA/KOC250UX.ppd",
+     ".ps",
+     "Letter",
+     {{"default", {}, "Color", "OneSided",
+       "duplex OneSided from *KMDuplex False, whose code sets /Duplex false"},
+      {"two-sided", {"-o", "KMDuplex=True"}, "Color", "TwoSided",
+       "duplex TwoSided from *KMDuplex True, whose code sets /Duplex true"},
+      {"grey", {"-o", "SelectColor=Grayscale"}, "Grayscale", "OneSided",
+       "color Grayscale from *SelectColor Grayscale, whose code sets /ProcessColorModel "
+       "/DeviceGray"}}},
+    {"HpThroughHpps",
+     "postscript-hp:7/ppd/hplip/HP/hp-color_laserjet_mfp_e87740-ps.ppd",
+     ".ps",
+     "Letter",
+     {{"default", {}, "Color", "OneSided", nullptr},
+      {"two-sided", {"-o", "Duplex=DuplexTumble"}, "Color", "TwoSided",
+       "duplex TwoSided from *Duplex DuplexTumble, whose code sets /Duplex true /Tumble true"},
+      {"grey", {"-o", "HPColorAsGray=HighQuality"}, "Grayscale", "OneSided",
+       "color Grayscale from *HPColorAsGray HighQuality, whose code sets @PJL SET "
+       "GRAYSCALE=COMPOSITE"}}},
+    {"Sharp",
+     "openprinting-ppds:0/ppd/openprinting/Sharp/Sharp-MX-3500N-ps.ppd",
+     ".ps",
+     "Letter",
+     {{"default", {}, "Color", "OneSided",
+       "color Color from *ARCMode CMAuto, whose code sets /ProcessColorModel /DeviceCMYK"},
+      {"two-sided", {"-o", "Duplex=DuplexNoTumble"}, "Color", "TwoSided",
+       "duplex TwoSided from *Duplex DuplexNoTumble, whose code sets /Duplex true /Tumble false"},
+      {"grey", {"-o", "ARCMode=CMBW"}, "Grayscale", "OneSided",
+       "color Grayscale from *ARCMode CMBW, whose code sets /ProcessColorModel /DeviceGray"}}},
+    {"RicohPdf",
+     "openprinting-ppds:0/ppd/openprinting/Ricoh/PDF/Ricoh-MP_C1500_615C_PDF.ppd",
+     ".pdf",
+     "Letter",
+     {{"default", {}, "Color", "OneSided", "duplex OneSided from *DefaultDuplex None"},
+      {"two-sided", {"-o", "Duplex=DuplexNoTumble"}, "Color", "TwoSided",
+       "duplex TwoSided from Duplex=DuplexNoTumble"},
+      // CUPS adds print-color-mode=color to every job of a colour queue.
+      {"grey", {"-o", "ColorModel=Gray"}, "Grayscale", "OneSided",
+       "color Grayscale from ColorModel=Gray"},
+      {"the dialog's one-sided over Duplex",
+       {"-o", "Duplex=DuplexNoTumble", "-o", std::string(kDuplexKey) + "=1"}, "Color", "OneSided",
+       nullptr}}},
+};
+
+void PrintTo(const VendorCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class VendorDriver : public CupsRoad, public testing::WithParamInterface<VendorCase> {
+ protected:
+  VendorDriver() { systemFilters_ = true; }
+};
+
+TEST_P(VendorDriver, ReportsWhatTheDevicePrints) {
+  const VendorCase& c = GetParam();
+  std::string ppd = DriverPpd(c.ppd);
+  if (ppd.empty())
+    GTEST_SKIP() << c.ppd << " is not installed (scripts/setup.sh installs the driver packages)";
+  ASSERT_EQ(AddQueue(world_, "vendor", ppd), "");
+  for (const VendorJob& vendorJob : c.jobs) {
+    SCOPED_TRACE(vendorJob.name);
+    Job job = Print("vendor", MakePdf(2), vendorJob.lpArguments);
+    EXPECT_EQ(job.outcome.state, IPP_JSTATE_COMPLETED);
+    std::vector<std::string> control = Lines(InLogDir(job.uuid + ".ctl"));
+    ASSERT_EQ(control.size(), 9u) << "no control file; the data went out as "
+                                  << (fs::exists(world_.logDir + job.uuid + ".pjl") ? ".pjl" : "?");
+    EXPECT_EQ(control[0], "DataFile:" + job.uuid + c.extension);
+    EXPECT_EQ(control[2], "AllPage:2");
+    EXPECT_EQ(control[4], std::string("Paper:") + c.paper);
+    EXPECT_EQ(control[5], std::string("Color:") + vendorJob.color);
+    EXPECT_EQ(control[6], std::string("Duplexing:") + vendorJob.duplex);
+    if (vendorJob.logLine) {
+      EXPECT_TRUE(Contains(Unstamped(JobLog()), vendorJob.logLine)) << vendorJob.logLine;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Vendors, VendorDriver, testing::ValuesIn(kVendorCases),
                          testing::PrintToStringParamName());
 
 // ---- Raw queue: the spooled file is handed over as argument 6 and never examined, so it goes out

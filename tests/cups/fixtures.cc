@@ -1,5 +1,9 @@
 #include "tests/cups/fixtures.h"
 
+#include <unistd.h>
+
+#include "tests/cups/private_cups.h"
+
 std::string MakePpd(const std::string& model, bool driverFilter) {
   std::string pdfFilter =
       driverFilter ? "application/vnd.cups-pdf 0 passthru" : "application/pdf 0 -";
@@ -25,4 +29,12 @@ std::string MakePpd(const std::string& model, bool driverFilter) {
          "*DefaultPaperDimension: A4\n*PaperDimension A4: \"595 842\"\n"
          "*PaperDimension A3: \"842 1191\"\n*PaperDimension Letter: \"612 792\"\n"
          "*PaperDimension Legal: \"612 1008\"\n";
+}
+
+std::string DriverPpd(const std::string& uri) {
+  std::string driver = "/usr/lib/cups/driver/" + uri.substr(0, uri.find(':'));
+  if (access(driver.c_str(), X_OK) != 0)
+    return "";
+  CommandResult ppd = RunCommand({driver, "cat", uri});
+  return ppd.status == 0 && ppd.output.rfind("*PPD-Adobe", 0) == 0 ? ppd.output : "";
 }

@@ -8,3 +8,7 @@
 // backend gets the document on standard input as from a real driver; without, the filter lines
 // need no program and the scheduler hands the backend the spooled file.
 std::string MakePpd(const std::string& model, bool driverFilter);
+
+// A vendor PPD as the driver package's driver program hands it to lpadmin ("openprinting-ppds:0/
+// ppd/openprinting/Sharp/..."); empty when the package is not installed.
+std::string DriverPpd(const std::string& uri);

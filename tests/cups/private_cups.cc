@@ -32,6 +32,7 @@ namespace {
 
 constexpr char kCupsExec[] = "/usr/lib/cups/daemon/cups-exec";
 constexpr char kCupsDeviced[] = "/usr/lib/cups/daemon/cups-deviced";
+constexpr char kSystemFilters[] = "/usr/lib/cups/filter";
 constexpr auto kStartLimit = std::chrono::seconds(20);
 
 // The driver's filter program of the PPD queues: hands its input on unchanged, so the backend gets
@@ -141,6 +142,15 @@ std::string StartPrintServer(World& world) {
   if (!said || std::sscanf(line.c_str(), "listening port=%d", &world.serverPort) != 1)
     return "the print server did not start: " + line;
   return "";
+}
+
+// The scheduler reads its filters once, when it starts.
+void InstallSystemFilters(const World& world) {
+  std::error_code error;
+  for (const fs::directory_entry& filter : fs::directory_iterator(kSystemFilters, error)) {
+    fs::create_symlink(filter.path(), fs::path(world.serverBin) / "filter" / filter.path().filename(),
+                       error);
+  }
 }
 
 bool Answers(const std::string& socketPath) {
@@ -253,7 +263,7 @@ int RunIsolated(char* argv[]) {
   return 1;
 }
 
-std::string StartWorld(World& world, const std::string& backend) {
+std::string StartWorld(World& world, const std::string& backend, bool systemFilters) {
   if (world.root.empty())
     world.root = std::string(VP_BINARY_DIR) + "/tests/cups/world";
   world.socket = world.root + "/sock";
@@ -273,6 +283,8 @@ std::string StartWorld(World& world, const std::string& backend) {
   fs::create_directories(std::string(VP_SANDBOX) + "/var/log");
   fs::create_directories(std::string(VP_SANDBOX) + "/private/var/spool");
   std::string error = LayOutScheduler(world, backend);
+  if (error.empty() && systemFilters)
+    InstallSystemFilters(world);
   if (error.empty())
     error = StartPrintServer(world);
   if (error.empty())

@@ -39,11 +39,14 @@ int RunIsolated(char* argv[]);
 
 // Mounts the folders, installs the backend, its filter and plutil, and starts the print server
 // (a user "alice" with password "s3cret") and the scheduler. `backend` is the program installed as
-// ServerBin/backend/virtual-printer. Empty on success, else what went wrong.
-std::string StartWorld(World& world, const std::string& backend);
+// ServerBin/backend/virtual-printer. With `systemFilters`, CUPS's installed filters (pdftops,
+// pstops, foomatic-rip, hplip's hpps...) are there too, for queues with real vendor drivers.
+// Empty on success, else what went wrong.
+std::string StartWorld(World& world, const std::string& backend, bool systemFilters = false);
 void StopWorld(World& world);
 
 CommandResult RunCommand(const std::vector<std::string>& argv);
+
 
 // lpadmin with a PPD file (empty: a raw queue). Empty on success, else lpadmin's words.
 std::string AddQueue(const World& world, const std::string& name, const std::string& ppd,

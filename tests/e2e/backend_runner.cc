@@ -116,6 +116,10 @@ BackendRun RunBackend(const BackendCall& call) {
   close(in_pipe[0]);
   std::thread writer([&] {
     WriteAllIgnoringErrors(in_pipe[1], call.stdinData);
+    if (!call.stdinLater.empty()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      WriteAllIgnoringErrors(in_pipe[1], call.stdinLater);
+    }
     close(in_pipe[1]);
   });
 

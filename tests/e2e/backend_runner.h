@@ -12,6 +12,7 @@ struct BackendCall {
   std::string argv0;
   std::vector<std::string> env;  // the whole environment, in order
   std::string stdinData;         // written through a pipe, as the scheduler's filters do
+  std::string stdinLater;        // written after a pause, so a first read gets only stdinData
   int timeoutSeconds = 60;
 };
 

@@ -179,10 +179,16 @@ TEST_F(Frame, StandardInputStatusLines) {
 
 TEST_F(Frame, TypeIsSniffedFromTheFirstKilobyteOfStandardInput) {
   const std::string uel = "\x1b%-12345X@PJL JOB\r\n";
+  const std::string pjlHeader = uel + "@PJL SET RESOLUTION=600\n" + std::string(700, '\n');
   struct Case {
     std::string name, data, extension;
+    std::string later = "";  // written after a pause: the first read returns only `data`
   } cases[] = {
       {"pdf", "%PDF-1.7\n" + Pattern(3000), ".pdf"},
+      {"pjl header written alone", pjlHeader, ".ps", "%!PS-Adobe-3.0\n%%Pages: 1\n"},
+      {"marker across the pause", std::string(1000, 'a') + "%PD", ".pdf", "F-1.4\n"},
+      {"pdf just beyond the block after a pause", std::string(1020, 'a'), ".pjl", "%PDF-1.4\n"},
+      {"short job written in two parts", uel, ".ps", "%!PS\n"},
       {"postscript", "%!PS-Adobe-3.0\n", ".ps"},
       {"pjl with postscript", uel + "@PJL ENTER LANGUAGE=POSTSCRIPT\n%!PS\n", ".ps"},
       {"pjl with both", uel + "%!PS\n%PDF-1.4\n", ".pdf"},
@@ -196,14 +202,17 @@ TEST_F(Frame, TypeIsSniffedFromTheFirstKilobyteOfStandardInput) {
   };
   for (const Case& c : cases) {
     ResetSandbox();
-    RunBackend(StdinJob(c.data));
+    BackendCall call = StdinJob(c.data);
+    call.stdinLater = c.later;
+    RunBackend(call);
     std::string spooled = ReadFile(LogDir() + kUuid + c.extension);
+    const std::string whole = c.data + c.later;
     if (c.extension == ".pdf") {  // PDF data is then wrapped in PJL around the spooled bytes
-      EXPECT_NE(spooled.find("@PJL ENTER LANGUAGE=PDF\n" + c.data + kWrapTrailer),
+      EXPECT_NE(spooled.find("@PJL ENTER LANGUAGE=PDF\n" + whole + kWrapTrailer),
                 std::string::npos)
           << c.name;
     } else {
-      EXPECT_TRUE(SameBytes(spooled, c.data)) << c.name;
+      EXPECT_TRUE(SameBytes(spooled, whole)) << c.name;
     }
   }
 }

@@ -1,0 +1,194 @@
+#include "dispatch/ppd_meaning.h"
+
+#include <algorithm>
+#include <cctype>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "attributes/device_code.h"
+#include "attributes/driver_features.h"
+#include "attributes/ppd_file.h"
+#include "util/job_log.h"
+
+namespace {
+
+// What decided one attribute, for its log line.
+struct Decision {
+  std::string value;
+  std::string feature;
+  std::string why;  // what the code set, or how the choice's name decided
+};
+
+struct Decisions {
+  Decision color, duplex;
+  std::string binding;
+  // From the words of a choice whose code the device alone understands: a choice that names grey
+  // or colour, else any other choice of a colour mode ("Auto").
+  Decision colorByName, colorByMode;
+};
+
+// Words of a colour option's choice: its name and the text the user sees.
+constexpr std::string_view kGreyWords[] = {"gray",  "grey", "grayscale", "greyscale", "mono",
+                                           "monochrome", "black", "bw", "kgray"};
+constexpr std::string_view kColourChoiceWords[] = {"color", "colour", "cmyk", "rgb", "cmy"};
+constexpr std::string_view kColourOptionWords[] = {"color", "colour", "mono"};
+
+// Option keywords that tell what an option is about even when its code is the vendor's own.
+constexpr std::string_view kDuplexWords[] = {"duplex"};
+constexpr std::string_view kColourWords[] = {"color", "colour", "gray", "grey", "mono"};
+
+bool NamesAny(const std::string& keyword, std::span<const std::string_view> words) {
+  for (std::string_view word : words) {
+    if (findCaseInsensitive(keyword, std::string(word)) != std::string::npos)
+      return true;
+  }
+  return false;
+}
+
+// True when the PPD offers the user an option about that attribute: one whose name says so or
+// whose code sets it.
+bool HasOptionFor(const PpdFile& ppd, std::string JobInfo::*field,
+                  std::span<const std::string_view> words) {
+  for (const PpdOption& option : ppd.options) {
+    if (!option.userInterface)
+      continue;
+    if (NamesAny(option.keyword, words))
+      return true;
+    for (const PpdChoice& choice : option.choices) {
+      if (!(ReadDeviceCode(choice.code).set.*field).empty())
+        return true;
+    }
+  }
+  return false;
+}
+
+// The code behind a feature: the PPD choice's, or for a PJL header command the command itself.
+bool CodeOf(const PpdFile& ppd, const DriverFeature& feature, std::string& name,
+            std::string& code) {
+  if (feature.option.empty()) {
+    name = "PJL header " + feature.choice;
+    code = feature.choice;
+    return true;
+  }
+  const PpdOption* option = ppd.Find(feature.option);
+  const PpdChoice* choice = option ? option->Find(feature.choice) : nullptr;
+  if (!choice)
+    return false;
+  name = "*" + feature.option + " " + feature.choice;
+  code = choice->code;
+  return true;
+}
+
+void Decide(Decision& decision, const std::string& value, const std::string& name,
+            const std::string& why) {
+  if (!value.empty())
+    decision = {value, name, why};
+}
+
+std::vector<std::string> Words(const std::string& text) {
+  std::vector<std::string> words(1);
+  for (char c : text) {
+    if (std::isalnum(static_cast<unsigned char>(c)))
+      words.back() += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    else if (!words.back().empty())
+      words.emplace_back();
+  }
+  return words;
+}
+
+bool HasWord(const std::vector<std::string>& words, std::span<const std::string_view> wanted) {
+  return std::any_of(words.begin(), words.end(), [&](const std::string& word) {
+    return std::find(wanted.begin(), wanted.end(), word) != wanted.end();
+  });
+}
+
+bool Offers(const PpdOption& option, std::span<const std::string_view> words) {
+  return std::any_of(option.choices.begin(), option.choices.end(), [&](const PpdChoice& choice) {
+    return HasWord(Words(choice.name + " " + choice.text), words);
+  });
+}
+
+// A colour mode whose choice's code is the vendor's own (Brother's /BRProcessColor, Oki's
+// OKControl): the choice's well-known words tell what the device prints. Only an option about
+// colour that offers a grey and a colour choice is a colour mode; rendering options ("Improve
+// Gray", "Colour Separation") are not. `named` tells whether the choice names grey or colour; a
+// colour mode's other choices ("Auto", "Printer setting") print colour on a colour device, as any
+// ColorModel but the grey ones does.
+std::string ColourByName(const PpdFile& ppd, const DriverFeature& feature, bool& named) {
+  const PpdOption* option = ppd.Find(feature.option);
+  const PpdChoice* choice = option ? option->Find(feature.choice) : nullptr;
+  named = false;
+  if (!choice || !NamesAny(option->keyword + " " + option->text, kColourOptionWords) ||
+      !Offers(*option, kGreyWords) || !Offers(*option, kColourChoiceWords))
+    return "";
+  const std::vector<std::string> words = Words(choice->name + " " + choice->text);
+  named = HasWord(words, kGreyWords) || HasWord(words, kColourChoiceWords);
+  if (HasWord(words, kGreyWords))
+    return "Grayscale";
+  return named || ppd.colorDevice != false ? "Color" : "";
+}
+
+Decisions ReadFeatures(const PpdFile& ppd, const std::string& dataPath) {
+  Decisions decisions;
+  std::string name, code;
+  for (const DriverFeature& feature : ReadDriverFeatures(dataPath)) {
+    if (!CodeOf(ppd, feature, name, code))
+      continue;
+    const CodeEffect effect = ReadDeviceCode(code);
+    if (effect.said.empty() && !feature.option.empty()) {
+      const PpdChoice* choice = ppd.Find(feature.option)->Find(feature.choice);
+      bool named = false;
+      const std::string colour = ColourByName(ppd, feature, named);
+      Decide(named ? decisions.colorByName : decisions.colorByMode, colour, name,
+             " by its name \"" + (choice->text.empty() ? choice->name : choice->text) +
+                 "\" (its code sets nothing the backend reads)");
+    }
+    const std::string why = ", whose code sets " + effect.said;
+    Decide(decisions.color, effect.set.color, name, why);
+    Decide(decisions.duplex, effect.set.duplex, name, why);
+    if (!effect.set.binding.empty())
+      decisions.binding = effect.set.binding;
+  }
+  return decisions;
+}
+
+void Apply(std::ostream& log, const Decision& decision, const char* label, std::string& field) {
+  if (decision.value.empty())
+    return;
+  LogPlain(log, std::string(label) + " " + decision.value + " from " + decision.feature +
+                    decision.why);
+  field = decision.value;
+}
+
+}  // namespace
+
+void ApplyPpdMeaning(std::ostream& log, JobInfo& job, const std::string& dataPath,
+                     const std::string& ppdPath) {
+  if (ppdPath.empty())
+    return;
+  const PpdFile ppd = ReadPpd(ppdPath);
+  if (!ppd.readable)
+    return;
+  const Decisions decisions = ReadFeatures(ppd, dataPath);
+  const Decision& colour = !decisions.color.value.empty()       ? decisions.color
+                          : !decisions.colorByName.value.empty() ? decisions.colorByName
+                                                                 : decisions.colorByMode;
+  Apply(log, colour, "color", job.color);
+  Apply(log, decisions.duplex, "duplex", job.duplex);
+  if (!decisions.duplex.value.empty()) {
+    job.binding = job.duplex != "TwoSided"      ? ""
+                  : decisions.binding.empty() ? "LONGEDGE"
+                                              : decisions.binding;
+  }
+  if (decisions.duplex.value.empty() && job.duplex.empty() &&
+      !HasOptionFor(ppd, &JobInfo::duplex, kDuplexWords)) {
+    LogPlain(log, "duplex OneSided: the PPD has no duplex option");
+    job.duplex = "OneSided";
+  }
+  if (colour.value.empty() && job.color.empty() && ppd.colorDevice == false &&
+      !HasOptionFor(ppd, &JobInfo::color, kColourWords)) {
+    LogPlain(log, "color Grayscale: the PPD's device has no colour and no colour option");
+    job.color = "Grayscale";
+  }
+}

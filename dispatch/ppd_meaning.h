@@ -1,0 +1,14 @@
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "attributes/job_info.h"
+
+// PostScript and PJL jobs, after the family parser: the features the driver wrote, read through
+// the queue's PPD for what their code makes the device do. Colour and duplex so decided replace
+// the parser's, one plain log line each. Where nothing decides and the parser found nothing, a PPD
+// without any duplex option means one-sided, and a PPD of a device without colour and without any
+// colour option means grayscale. Without a readable PPD nothing changes.
+void ApplyPpdMeaning(std::ostream& log, JobInfo& job, const std::string& dataPath,
+                     const std::string& ppdPath);
