@@ -72,8 +72,8 @@ void FindPostScript(std::string_view code, std::string_view key, std::vector<Set
         ++stop;
       value = std::string(code.substr(end, stop - end));
     }
-    found.push_back({at, Syntax::kPostScript, std::string(key), value,
-                     std::string(key) + " " + value});
+    found.push_back(
+        {at, Syntax::kPostScript, std::string(key), value, std::string(key) + " " + value});
   }
 }
 

@@ -15,10 +15,10 @@ struct PpdChoice {
 };
 
 struct PpdOption {
-  std::string keyword;        // without the '*'
-  std::string text;           // the translation of *OpenUI ("Color Mode"), or empty
-  bool userInterface = false; // opened by *OpenUI or *JCLOpenUI: the user can choose it
-  std::string defaultChoice;  // from *Default<keyword>, or empty
+  std::string keyword;         // without the '*'
+  std::string text;            // the translation of *OpenUI ("Color Mode"), or empty
+  bool userInterface = false;  // opened by *OpenUI or *JCLOpenUI: the user can choose it
+  std::string defaultChoice;   // from *Default<keyword>, or empty
   std::vector<PpdChoice> choices;
 
   const PpdChoice* Find(std::string_view name) const;

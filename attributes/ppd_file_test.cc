@@ -71,16 +71,21 @@ TEST_F(PpdFileTest, FeaturesComeFromTheHeaderAndSetupInAnyBlockSize) {
   const std::string longLine(10000, 'x');
   const std::string data =
       "\x1b%-12345X@PJL JOB\r\n@PJL SET DUPLEX=ON<0A>@PJL SET BINDING=SHORTEDGE\n"
-      "@PJL ENTER LANGUAGE=POSTSCRIPT\n%!PS-Adobe-3.0\n@PJL SET DUPLEX=OFF\n" + longLine +
+      "@PJL ENTER LANGUAGE=POSTSCRIPT\n%!PS-Adobe-3.0\n@PJL SET DUPLEX=OFF\n" +
+      longLine +
       "%%BeginFeature: *Duplex None\n%%BeginFeature: *ColorModel Gray\r\n"
       "%%IncludeFeature: *Duplex DuplexTumble\n%%BeginFeature: *Resolution\n"
       "%%Page: 1 1\n%%BeginFeature: *InputSlot Tray2\n%%EndPageSetup\n"
       "%%BeginFeature: *Staple On\n";
   const std::vector<std::pair<std::string, std::string>> expected = {
-      {"", "@PJL JOB"},          {"", "@PJL SET DUPLEX=ON"},
-      {"", "@PJL SET BINDING=SHORTEDGE"}, {"", "@PJL ENTER LANGUAGE=POSTSCRIPT"},
-      {"ColorModel", "Gray"},    {"Duplex", "DuplexTumble"},
-      {"Resolution", ""},        {"InputSlot", "Tray2"}};
+      {"", "@PJL JOB"},
+      {"", "@PJL SET DUPLEX=ON"},
+      {"", "@PJL SET BINDING=SHORTEDGE"},
+      {"", "@PJL ENTER LANGUAGE=POSTSCRIPT"},
+      {"ColorModel", "Gray"},
+      {"Duplex", "DuplexTumble"},
+      {"Resolution", ""},
+      {"InputSlot", "Tray2"}};
   const std::string path = Write(data, ".ps");
   for (size_t block : {1, 7, 4096, 65536}) {
     std::vector<std::pair<std::string, std::string>> read;
@@ -89,7 +94,9 @@ TEST_F(PpdFileTest, FeaturesComeFromTheHeaderAndSetupInAnyBlockSize) {
     EXPECT_EQ(read, expected) << block;
   }
   EXPECT_TRUE(ReadDriverFeatures(dir_ + "missing.ps").empty());
-  const std::string pcl = Write("\x1b%-12345X@PJL SET DUPLEX=ON\n\x1b" "E\n%%BeginFeature: *A B\n");
+  const std::string pcl = Write(
+      "\x1b%-12345X@PJL SET DUPLEX=ON\n\x1b"
+      "E\n%%BeginFeature: *A B\n");
   ASSERT_EQ(ReadDriverFeatures(pcl).size(), 1u);
   EXPECT_EQ(ReadDriverFeatures(pcl)[0].choice, "@PJL SET DUPLEX=ON");
 }

@@ -64,8 +64,8 @@ const StandardValue kColorModes[] = {
 };
 
 // ColorModel choices that print grey; any other choice prints colour.
-const char* const kGrayColorModels[] = {"Gray",       "Grayscale", "KGray", "Black", "Mono",
-                                        "Monochrome", "BW",        "BlackWhite"};
+const char* const kGrayColorModels[] = {"Gray", "Grayscale",  "KGray", "Black",
+                                        "Mono", "Monochrome", "BW",    "BlackWhite"};
 
 std::string LookUp(const OptionsMap& options, const std::string& key, const std::string& fallback) {
   auto it = options.find(key);
@@ -136,19 +136,17 @@ const StandardValue* ColorModeMeaning(const std::string& v) {
   return Meaning(kColorModes, v);
 }
 
-void ResolveDuplex(std::ostream& log, JobInfo& job, const OptionsMap& options,
-                   const PpdFile& ppd) {
-  TakeFirst(log,
-            {OptionSource(options, "sides", SidesMeaning),
-             OptionSource(options, "Duplex", DuplexMeaning),
-             DefaultSource(ppd, "Duplex", DuplexMeaning)},
-            "duplex", job.duplex, &job.binding);
+void ResolveDuplex(std::ostream& log, JobInfo& job, const OptionsMap& options, const PpdFile& ppd) {
+  TakeFirst(
+      log,
+      {OptionSource(options, "sides", SidesMeaning), OptionSource(options, "Duplex", DuplexMeaning),
+       DefaultSource(ppd, "Duplex", DuplexMeaning)},
+      "duplex", job.duplex, &job.binding);
 }
 
 // CUPS puts print-color-mode=color on every job of a colour queue, also when the job's ColorModel
 // asks the driver for grey: a ColorModel the job carries then says what the device prints.
-void ResolveColour(std::ostream& log, JobInfo& job, const OptionsMap& options,
-                   const PpdFile& ppd) {
+void ResolveColour(std::ostream& log, JobInfo& job, const OptionsMap& options, const PpdFile& ppd) {
   Source mode = OptionSource(options, "print-color-mode", ColorModeMeaning);
   if (mode.meaning && std::string(mode.meaning->result) == "Color" &&
       options.count("ColorModel") != 0)

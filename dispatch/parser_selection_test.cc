@@ -115,7 +115,8 @@ std::string Ppd(const std::string& entries) {
 }
 
 std::string Feature(const std::string& option, const std::string& choice) {
-  return "[{\n%%BeginFeature: *" + option + " " + choice + "\n%%EndFeature\n} stopped cleartomark\n";
+  return "[{\n%%BeginFeature: *" + option + " " + choice +
+         "\n%%EndFeature\n} stopped cleartomark\n";
 }
 
 const std::string kUel = "\x1b%-12345X";
@@ -137,75 +138,144 @@ TEST_F(ParserSelection, PpdSaysWhatTheDriversFeaturesDo) {
     std::string color, duplex, binding;
     std::vector<std::string> lines;  // the plain lines after the parser's
   } cases[] = {
-      {"colour model the parser calls grey", "Generic", Ppd(kColorModelOption + kDuplexOption),
-       Feature("ColorModel", "Color") + Feature("Duplex", "DuplexTumble"), "Color", "TwoSided",
+      {"colour model the parser calls grey",
+       "Generic",
+       Ppd(kColorModelOption + kDuplexOption),
+       Feature("ColorModel", "Color") + Feature("Duplex", "DuplexTumble"),
+       "Color",
+       "TwoSided",
        "SHORTEDGE",
        {"color Color from *ColorModel Color, whose code sets /ProcessColorModel /DeviceCMYK",
         "duplex TwoSided from *Duplex DuplexTumble, whose code sets /Duplex true /Tumble true"}},
-      {"vendor duplex option", "Sharp MX", Ppd("*OpenUI *ARDuplex/Duplex: PickOne\n"
-       "*ARDuplex DuplexNoTumble/Long: \"1 dict dup /Duplex true put setpagedevice\"\n"),
-       Feature("ARDuplex", "DuplexNoTumble"), "", "TwoSided", "LONGEDGE",
+      {"vendor duplex option",
+       "Sharp MX",
+       Ppd("*OpenUI *ARDuplex/Duplex: PickOne\n"
+           "*ARDuplex DuplexNoTumble/Long: \"1 dict dup /Duplex true put setpagedevice\"\n"),
+       Feature("ARDuplex", "DuplexNoTumble"),
+       "",
+       "TwoSided",
+       "LONGEDGE",
        {"duplex TwoSided from *ARDuplex DuplexNoTumble, whose code sets /Duplex true"}},
-      {"last choice of an option wins", "KONICA MINOLTA C300i", Ppd(
-       "*OpenUI *KMDuplex/Duplex: Boolean\n*KMDuplex True/On: \"<</Duplex true>>setpagedevice\"\n"
-       "*KMDuplex False/Off: \"<</Duplex false>>setpagedevice\"\n"),
-       Feature("KMDuplex", "False") + Feature("KMDuplex", "True"), "", "TwoSided", "LONGEDGE",
+      {"last choice of an option wins",
+       "KONICA MINOLTA C300i",
+       Ppd("*OpenUI *KMDuplex/Duplex: Boolean\n*KMDuplex True/On: \"<</Duplex "
+           "true>>setpagedevice\"\n"
+           "*KMDuplex False/Off: \"<</Duplex false>>setpagedevice\"\n"),
+       Feature("KMDuplex", "False") + Feature("KMDuplex", "True"),
+       "",
+       "TwoSided",
+       "LONGEDGE",
        {"duplex TwoSided from *KMDuplex True, whose code sets /Duplex true"}},
-      {"JCL code with hex line feeds", "HP Color LaserJet", Ppd(
-       "*JCLOpenUI *HPColorAsGray/Grey: PickOne\n"
-       "*HPColorAsGray None/Off: \"@PJL SET GRAYSCALE=OFF<0A>@PJL SET PLANESINUSE=3<0A>\"\n"
-       "*HPColorAsGray HighQuality/Grey: \"@PJL SET PLANESINUSE=1<0A>@PJL SET GRAYSCALE=COMPOSITE<0A>\"\n"
-       + kDuplexOption), "@PJL SET GRAYSCALE=OFF<0A>\n" + Feature("HPColorAsGray", "HighQuality"),
-       "Grayscale", "", "",
+      {"JCL code with hex line feeds",
+       "HP Color LaserJet",
+       Ppd("*JCLOpenUI *HPColorAsGray/Grey: PickOne\n"
+           "*HPColorAsGray None/Off: \"@PJL SET GRAYSCALE=OFF<0A>@PJL SET PLANESINUSE=3<0A>\"\n"
+           "*HPColorAsGray HighQuality/Grey: \"@PJL SET PLANESINUSE=1<0A>@PJL SET "
+           "GRAYSCALE=COMPOSITE<0A>\"\n" +
+           kDuplexOption),
+       "@PJL SET GRAYSCALE=OFF<0A>\n" + Feature("HPColorAsGray", "HighQuality"),
+       "Grayscale",
+       "",
+       "",
        {"color Grayscale from *HPColorAsGray HighQuality, whose code sets @PJL SET "
         "GRAYSCALE=COMPOSITE"}},
-      {"PJL header, then a PostScript feature", "Generic", Ppd(kDuplexOption),
-       kUel + "@PJL SET RENDERMODE = grayscale\r\n@PJL SET DUPLEX=ON\n@PJL SET BINDING=SHORTEDGE\n"
-       "@PJL ENTER LANGUAGE=POSTSCRIPT\n%!PS\n" + Feature("Duplex", "None"), "Grayscale",
-       "OneSided", "",
+      {"PJL header, then a PostScript feature",
+       "Generic",
+       Ppd(kDuplexOption),
+       kUel +
+           "@PJL SET RENDERMODE = grayscale\r\n@PJL SET DUPLEX=ON\n@PJL SET BINDING=SHORTEDGE\n"
+           "@PJL ENTER LANGUAGE=POSTSCRIPT\n%!PS\n" +
+           Feature("Duplex", "None"),
+       "Grayscale",
+       "OneSided",
+       "",
        {"color Grayscale from PJL header @PJL SET RENDERMODE = grayscale, whose code sets @PJL SET "
         "RENDERMODE = grayscale",
         "duplex OneSided from *Duplex None, whose code sets /Duplex false"}},
-      {"features after the first page's setup are not read", "Generic", Ppd(kColorModelOption),
+      {"features after the first page's setup are not read",
+       "Generic",
+       Ppd(kColorModelOption),
        Feature("ColorModel", "Gray") + "%%Page: 1 1\n%%EndPageSetup\n" +
-       Feature("ColorModel", "Color"), "Grayscale", "OneSided", "",
+           Feature("ColorModel", "Color"),
+       "Grayscale",
+       "OneSided",
+       "",
        {"color Grayscale from *ColorModel Gray, whose code sets /ProcessColorModel /DeviceGray",
         "duplex OneSided: the PPD has no duplex option"}},
-      {"opaque code and unknown choices decide nothing", "Generic", Ppd(
-       "*ColorDevice: True\n*OpenUI *EPSmooth/Neutral Grays: PickOne\n"
-       "*EPSmooth Black/Black: \"userdict /EPSmooth 1 put\"\n" + kDuplexOption),
+      {"opaque code and unknown choices decide nothing",
+       "Generic",
+       Ppd("*ColorDevice: True\n*OpenUI *EPSmooth/Neutral Grays: PickOne\n"
+           "*EPSmooth Black/Black: \"userdict /EPSmooth 1 put\"\n" +
+           kDuplexOption),
        Feature("EPSmooth", "Black") + Feature("Duplex", "Sideways") + Feature("Staple", "On") +
-       "%%BeginFeature: *Duplex\n", "", "TwoSided", "", {}},
-      {"vendor's own colour code: the choice's words", "Sharp MX", Ppd(
-       "*OpenUI *ARCMode/Color Mode: PickOne\n*ARCMode CMBW/Black and White: \"2 setcolormode\"\n"
-       "*ARCMode CMColor/Color: \"1 setcolormode\"\n*ARCMode CMAuto/Automatic: \"0 setcolormode\"\n"
-       + kDuplexOption), Feature("ARCMode", "CMBW"), "Grayscale", "", "",
+           "%%BeginFeature: *Duplex\n",
+       "",
+       "TwoSided",
+       "",
+       {}},
+      {"vendor's own colour code: the choice's words",
+       "Sharp MX",
+       Ppd("*OpenUI *ARCMode/Color Mode: PickOne\n*ARCMode CMBW/Black and White: \"2 "
+           "setcolormode\"\n"
+           "*ARCMode CMColor/Color: \"1 setcolormode\"\n*ARCMode CMAuto/Automatic: \"0 "
+           "setcolormode\"\n" +
+           kDuplexOption),
+       Feature("ARCMode", "CMBW"),
+       "Grayscale",
+       "",
+       "",
        {"color Grayscale from *ARCMode CMBW by its name \"Black and White\" (its code sets "
         "nothing the backend reads)"}},
-      {"a colour mode's automatic choice", "Oki C5700", Ppd(
-       "*OpenUI *OKControl/Color Mode: PickOne\n*OKControl Auto/Auto: \"0 OKmode\"\n"
-       "*OKControl Gray/Grayscale: \"1 OKmode\"\n*OKControl Color/Colour: \"2 OKmode\"\n"
-       "*OpenUI *OKSep/Colour Separation: PickOne\n"
-       "*OKSep None/None: \"0 OKsep\"\n*OKSep K/Black: \"1 OKsep\"\n" + kDuplexOption),
-       Feature("OKControl", "Auto") + Feature("OKSep", "None"), "Color", "", "",
+      {"a colour mode's automatic choice",
+       "Oki C5700",
+       Ppd("*OpenUI *OKControl/Color Mode: PickOne\n*OKControl Auto/Auto: \"0 OKmode\"\n"
+           "*OKControl Gray/Grayscale: \"1 OKmode\"\n*OKControl Color/Colour: \"2 OKmode\"\n"
+           "*OpenUI *OKSep/Colour Separation: PickOne\n"
+           "*OKSep None/None: \"0 OKsep\"\n*OKSep K/Black: \"1 OKsep\"\n" +
+           kDuplexOption),
+       Feature("OKControl", "Auto") + Feature("OKSep", "None"),
+       "Color",
+       "",
+       "",
        {"color Color from *OKControl Auto by its name \"Auto\" (its code sets nothing the backend "
         "reads)"}},
-      {"rendering options are no colour mode", "Oki C5700", Ppd(
-       "*OpenUI *OKColorRenderStyle/Color Rendering: PickOne\n"
-       "*OKColorRenderStyle Auto/Monitor - Auto: \"1 OKrender\"\n"
-       "*OKColorRenderStyle Vivid/Vivid: \"2 OKrender\"\n" + kDuplexOption),
-       Feature("OKColorRenderStyle", "Auto"), "", "", "", {}},
-      {"code decides before words", "Sharp MX", Ppd(
-       "*OpenUI *ARCMode/Color Mode: PickOne\n*ARCMode CMBW/Black and White: \"2 setcolormode\"\n"
-       + kColorModelOption), Feature("ColorModel", "Color") + Feature("ARCMode", "CMBW"), "Color",
-       "OneSided", "",
+      {"rendering options are no colour mode",
+       "Oki C5700",
+       Ppd("*OpenUI *OKColorRenderStyle/Color Rendering: PickOne\n"
+           "*OKColorRenderStyle Auto/Monitor - Auto: \"1 OKrender\"\n"
+           "*OKColorRenderStyle Vivid/Vivid: \"2 OKrender\"\n" +
+           kDuplexOption),
+       Feature("OKColorRenderStyle", "Auto"),
+       "",
+       "",
+       "",
+       {}},
+      {"code decides before words",
+       "Sharp MX",
+       Ppd("*OpenUI *ARCMode/Color Mode: PickOne\n*ARCMode CMBW/Black and White: \"2 "
+           "setcolormode\"\n" +
+           kColorModelOption),
+       Feature("ColorModel", "Color") + Feature("ARCMode", "CMBW"),
+       "Color",
+       "OneSided",
+       "",
        {"color Color from *ColorModel Color, whose code sets /ProcessColorModel /DeviceCMYK",
         "duplex OneSided: the PPD has no duplex option"}},
-      {"device without colour", "Generic", Ppd("*ColorDevice: False\n" + kDuplexOption),
-       "%!PS\n", "Grayscale", "", "",
+      {"device without colour",
+       "Generic",
+       Ppd("*ColorDevice: False\n" + kDuplexOption),
+       "%!PS\n",
+       "Grayscale",
+       "",
+       "",
        {"color Grayscale: the PPD's device has no colour and no colour option"}},
-      {"no PPD: the parser alone", "KONICA MINOLTA C300i", "",
-       Feature("KMDuplex", "False") + Feature("SelectColor", "Color"), "Color", "OneSided", "",
+      {"no PPD: the parser alone",
+       "KONICA MINOLTA C300i",
+       "",
+       Feature("KMDuplex", "False") + Feature("SelectColor", "Color"),
+       "Color",
+       "OneSided",
+       "",
        {}},
   };
   for (const Case& c : cases) {

@@ -29,8 +29,8 @@ struct Decisions {
 };
 
 // Words of a colour option's choice: its name and the text the user sees.
-constexpr std::string_view kGreyWords[] = {"gray",  "grey", "grayscale", "greyscale", "mono",
-                                           "monochrome", "black", "bw", "kgray"};
+constexpr std::string_view kGreyWords[] = {"gray",       "grey",  "grayscale", "greyscale", "mono",
+                                           "monochrome", "black", "bw",        "kgray"};
 constexpr std::string_view kColourChoiceWords[] = {"color", "colour", "cmyk", "rgb", "cmy"};
 constexpr std::string_view kColourOptionWords[] = {"color", "colour", "mono"};
 
@@ -156,8 +156,8 @@ Decisions ReadFeatures(const PpdFile& ppd, const std::string& dataPath) {
 void Apply(std::ostream& log, const Decision& decision, const char* label, std::string& field) {
   if (decision.value.empty())
     return;
-  LogPlain(log, std::string(label) + " " + decision.value + " from " + decision.feature +
-                    decision.why);
+  LogPlain(log,
+           std::string(label) + " " + decision.value + " from " + decision.feature + decision.why);
   field = decision.value;
 }
 
@@ -171,13 +171,13 @@ void ApplyPpdMeaning(std::ostream& log, JobInfo& job, const std::string& dataPat
   if (!ppd.readable)
     return;
   const Decisions decisions = ReadFeatures(ppd, dataPath);
-  const Decision& colour = !decisions.color.value.empty()       ? decisions.color
-                          : !decisions.colorByName.value.empty() ? decisions.colorByName
-                                                                 : decisions.colorByMode;
+  const Decision& colour = !decisions.color.value.empty()         ? decisions.color
+                           : !decisions.colorByName.value.empty() ? decisions.colorByName
+                                                                  : decisions.colorByMode;
   Apply(log, colour, "color", job.color);
   Apply(log, decisions.duplex, "duplex", job.duplex);
   if (!decisions.duplex.value.empty()) {
-    job.binding = job.duplex != "TwoSided"      ? ""
+    job.binding = job.duplex != "TwoSided"    ? ""
                   : decisions.binding.empty() ? "LONGEDGE"
                                               : decisions.binding;
   }

@@ -30,28 +30,7 @@ mount -t tmpfs -o mode=0755 tmpfs /var/log/cups
 mkdir -p "$cups/cache" "$cups/log" "$cups/spool/temp" "$scratch/store"
 chmod 0755 "$scratch" "$cups"
 
-cat >"$cups/cups-files.conf" <<EOF
-ServerRoot $cups
-StateDir $cups
-ServerBin $(cups-config --serverbin)
-CacheDir $cups/cache
-DataDir /usr/share/cups
-RequestRoot $cups/spool
-TempDir $cups/spool/temp
-AccessLog $cups/log/access_log
-ErrorLog $cups/log/error_log
-PageLog $cups/log/page_log
-Printcap $cups/printcap
-EOF
-cat >"$cups/cupsd.conf" <<EOF
-LogLevel info
-Listen $cups/sock
-Browsing Off
-WebInterface No
-<Location />
-  Order allow,deny
-</Location>
-EOF
+write_scheduler_config "$cups" "$(cups-config --serverbin)"
 cupsd -f -c "$cups/cupsd.conf" -s "$cups/cups-files.conf" &
 export CUPS_SERVER="$cups/sock"
 wait_for 100 scheduler_running || fail "cupsd did not start: $(cat "$cups/log/error_log")"

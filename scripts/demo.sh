@@ -115,40 +115,12 @@ make_settings() {
 EOF
 }
 
-# The scheduler's own files, all inside $cups; abort-job makes a failed job end at once.
-write_scheduler_config() {
-  cat >"$cups/cups-files.conf" <<EOF
-ServerRoot $cups
-StateDir $cups
-ServerBin $cups/bin
-CacheDir $cups/cache
-DataDir /usr/share/cups
-RequestRoot $cups/spool
-TempDir $cups/spool/temp
-AccessLog $cups/log/access_log
-ErrorLog $cups/log/error_log
-PageLog $cups/log/page_log
-Printcap $cups/printcap
-EOF
-  # info logs each job's end, which the demo reads; debug would also keep the login address, with
-  # the password in it (virtual-printer-check warns about that).
-  cat >"$cups/cupsd.conf" <<EOF
-LogLevel info
-Listen $cups/sock
-Browsing Off
-WebInterface No
-ErrorPolicy abort-job
-<Location />
-  Order allow,deny
-</Location>
-EOF
-}
-
 install_scheduler() {
   mkdir -p "$cups/bin/backend" "$cups/bin/filter" "$cups/bin/daemon" "$cups/cache" "$cups/log" \
     "$cups/spool/temp"
   chmod 0755 "$demo" "$cups"
-  write_scheduler_config
+  # abort-job makes a failed job end at once.
+  write_scheduler_config "$cups" "$cups/bin" "ErrorPolicy abort-job"
   ln -s /usr/lib/cups/daemon/cups-exec "$cups/bin/daemon/cups-exec"
   # lpinfo -v, which the check asks for, needs the scheduler's device helper.
   [ ! -e /usr/lib/cups/daemon/cups-deviced ] ||

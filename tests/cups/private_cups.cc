@@ -148,8 +148,8 @@ std::string StartPrintServer(World& world) {
 void InstallSystemFilters(const World& world) {
   std::error_code error;
   for (const fs::directory_entry& filter : fs::directory_iterator(kSystemFilters, error)) {
-    fs::create_symlink(filter.path(), fs::path(world.serverBin) / "filter" / filter.path().filename(),
-                       error);
+    fs::create_symlink(filter.path(),
+                       fs::path(world.serverBin) / "filter" / filter.path().filename(), error);
   }
 }
 

@@ -47,7 +47,6 @@ void StopWorld(World& world);
 
 CommandResult RunCommand(const std::vector<std::string>& argv);
 
-
 // lpadmin with a PPD file (empty: a raw queue). Empty on success, else lpadmin's words.
 std::string AddQueue(const World& world, const std::string& name, const std::string& ppd,
                      const std::string& deviceUri = "virtual-printer:/");

@@ -208,8 +208,7 @@ TEST_F(Frame, TypeIsSniffedFromTheFirstKilobyteOfStandardInput) {
     std::string spooled = ReadFile(LogDir() + kUuid + c.extension);
     const std::string whole = c.data + c.later;
     if (c.extension == ".pdf") {  // PDF data is then wrapped in PJL around the spooled bytes
-      EXPECT_NE(spooled.find("@PJL ENTER LANGUAGE=PDF\n" + whole + kWrapTrailer),
-                std::string::npos)
+      EXPECT_NE(spooled.find("@PJL ENTER LANGUAGE=PDF\n" + whole + kWrapTrailer), std::string::npos)
           << c.name;
     } else {
       EXPECT_TRUE(SameBytes(spooled, whole)) << c.name;
