@@ -47,10 +47,32 @@ struct Setting {
   std::string key, value, spelled;
 };
 
+const CodeRow* RowFor(const Setting& s) {
+  for (const CodeRow& row : kCodeRows) {
+    if (row.syntax == s.syntax && row.key == s.key && row.value == s.value)
+      return &row;
+  }
+  return nullptr;
+}
+
+// Keeps a setting only when a row knows it, so memory follows the settings that decide something
+// however much code there is.
+void Keep(std::vector<Setting>& found, Setting setting) {
+  if (RowFor(setting))
+    found.push_back(std::move(setting));
+}
+
 bool IsPostScriptDelimiter(char c) {
   return std::isspace(static_cast<unsigned char>(c)) || c == '/' || c == '<' || c == '>' ||
          c == '[' || c == ']' || c == '{' || c == '}' || c == '(' || c == ')' || c == '%';
 }
+
+// A value the table knows is a short name or word; reading no further than this keeps every
+// setting's cost fixed however long the code, and a longer value matches no row anyway.
+constexpr size_t kLongestValue = 64;
+// PJL command lines are short (the PJL references allow 80 characters of a SET's value); the rest
+// of a longer line is not read.
+constexpr size_t kLongestPjlLine = 256;
 
 // "/Key value" pairs for every key the table knows; the value is the next token ("/Name" or
 // "word").
@@ -61,19 +83,17 @@ void FindPostScript(std::string_view code, std::string_view key, std::vector<Set
       continue;  // "/DuplexMode" is not "/Duplex"
     while (end < code.size() && std::isspace(static_cast<unsigned char>(code[end])))
       ++end;
+    std::string_view window = code.substr(end, kLongestValue);
     std::string value;
-    if (end < code.size() && code[end] == '(') {  // setpagedevice takes a string for a name
-      size_t close = code.find(')', end);
-      close = close == std::string_view::npos ? code.size() : close;
-      value = "/" + std::string(code.substr(end + 1, close - end - 1));
+    if (!window.empty() && window[0] == '(') {  // setpagedevice takes a string for a name
+      value = "/" + std::string(window.substr(1, window.find(')') - 1));
     } else {
-      size_t stop = end < code.size() && code[end] == '/' ? end + 1 : end;
-      while (stop < code.size() && !IsPostScriptDelimiter(code[stop]))
+      size_t stop = !window.empty() && window[0] == '/' ? 1 : 0;
+      while (stop < window.size() && !IsPostScriptDelimiter(window[stop]))
         ++stop;
-      value = std::string(code.substr(end, stop - end));
+      value = std::string(window.substr(0, stop));
     }
-    found.push_back(
-        {at, Syntax::kPostScript, std::string(key), value, std::string(key) + " " + value});
+    Keep(found, {at, Syntax::kPostScript, std::string(key), value, std::string(key) + " " + value});
   }
 }
 
@@ -94,10 +114,14 @@ std::string_view TrimBlanks(std::string_view text) {
 
 // "@PJL SET NAME = VALUE", one per line, blanks around the equals sign allowed.
 void FindPjl(std::string_view code, std::vector<Setting>& found) {
+  size_t lineEnd = 0;  // the end of the line holding `at`: found once per line
   for (size_t at = code.find("@PJL"); at != std::string_view::npos;
        at = code.find("@PJL", at + 1)) {
-    size_t end = code.find_first_of("\r\n", at);
-    std::string_view line = code.substr(at, end == std::string_view::npos ? end : end - at);
+    if (lineEnd <= at) {
+      lineEnd = code.find_first_of("\r\n", at);
+      lineEnd = lineEnd == std::string_view::npos ? code.size() : lineEnd;
+    }
+    std::string_view line = code.substr(at, std::min(lineEnd - at, kLongestPjlLine));
     std::string_view rest = TrimBlanks(line.substr(4));
     if (Upper(rest.substr(0, 4)) != "SET " && Upper(rest.substr(0, 4)) != "SET\t")
       continue;
@@ -108,16 +132,8 @@ void FindPjl(std::string_view code, std::vector<Setting>& found) {
     std::string name = Upper(TrimBlanks(rest.substr(0, equals)));
     std::string_view value = TrimBlanks(rest.substr(equals + 1));
     value = value.substr(0, value.find_first_of(" \t"));
-    found.push_back({at, Syntax::kPjl, name, Upper(value), std::string(TrimBlanks(line))});
+    Keep(found, {at, Syntax::kPjl, name, Upper(value), std::string(TrimBlanks(line))});
   }
-}
-
-const CodeRow* RowFor(const Setting& s) {
-  for (const CodeRow& row : kCodeRows) {
-    if (row.syntax == s.syntax && row.key == s.key && row.value == s.value)
-      return &row;
-  }
-  return nullptr;
 }
 
 }  // namespace

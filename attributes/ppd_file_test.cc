@@ -65,6 +65,29 @@ TEST_F(PpdFileTest, OptionsDefaultsAndModel) {
   EXPECT_EQ(mode->Find("Color")->code, "<</ProcessColorModel /DeviceCMYK>>\nsetpagedevice");
   EXPECT_EQ(mode->Find("Mono")->code, "");
   EXPECT_FALSE(ReadPpd(dir_ + "missing.ppd").readable);
+  EXPECT_FALSE(ReadPpd("/dev/zero").readable);
+  EXPECT_FALSE(ReadPpd(dir_).readable);
+}
+
+TEST_F(PpdFileTest, WhatABoundLeftOutIsSaid) {
+  const std::string longCode(kLongestCode + 10, 'x');
+  PpdFile ppd =
+      ReadPpd(Write("*OpenUI *A: PickOne\n*A Long: \"" + longCode + "\"\n*A Short: \"y\"\n"));
+  ASSERT_EQ(ppd.Find("A")->choices.size(), 2u);
+  EXPECT_TRUE(ppd.Find("A")->Find("Long")->codeCut);
+  EXPECT_EQ(ppd.Find("A")->Find("Long")->code, longCode.substr(0, kLongestCode));
+  EXPECT_FALSE(ppd.Find("A")->Find("Short")->codeCut);
+  EXPECT_TRUE(ppd.limits.empty());
+
+  std::string many;
+  for (size_t i = 0; i <= kMostOptions; ++i)
+    many += "*DefaultO" + std::to_string(i) + ": X\n";
+  ppd = ReadPpd(Write(many + std::string(kLargestPpd, '\n') + "*ModelName: \"Late\"\n"));
+  EXPECT_EQ(ppd.options.size(), kMostOptions);
+  EXPECT_EQ(ppd.modelName, "");
+  ASSERT_EQ(ppd.limits.size(), 2u);
+  EXPECT_NE(ppd.limits[0].find("only its start was read"), std::string::npos);
+  EXPECT_NE(ppd.limits[1].find("the later ones were not read"), std::string::npos);
 }
 
 TEST_F(PpdFileTest, FeaturesComeFromTheHeaderAndSetupInAnyBlockSize) {
@@ -99,6 +122,14 @@ TEST_F(PpdFileTest, FeaturesComeFromTheHeaderAndSetupInAnyBlockSize) {
       "E\n%%BeginFeature: *A B\n");
   ASSERT_EQ(ReadDriverFeatures(pcl).size(), 1u);
   EXPECT_EQ(ReadDriverFeatures(pcl)[0].choice, "@PJL SET DUPLEX=ON");
+  // Each PJL variable keeps its last value, in the place it was last set.
+  const std::string again =
+      Write("@PJL SET DUPLEX=ON\n@PJL SET BINDING=SHORTEDGE\n@PJL set Duplex = OFF\n%!PS\n");
+  std::vector<std::pair<std::string, std::string>> read;
+  for (const DriverFeature& f : ReadDriverFeatures(again))
+    read.emplace_back(f.option, f.choice);
+  EXPECT_EQ(read, (std::vector<std::pair<std::string, std::string>>{
+                      {"", "@PJL SET BINDING=SHORTEDGE"}, {"", "@PJL set Duplex = OFF"}}));
 }
 
 }  // namespace

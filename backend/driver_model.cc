@@ -45,7 +45,10 @@ std::string ReadDriverModel(std::ostream& log, const char* const envp[]) {
   // be. Entry 28 stays the fallback for callers that put the model there.
   const std::string ppdPath = PpdPathFromEnvironment(envp);
   if (!ppdPath.empty()) {
-    std::string ppdModel = ReadPpd(ppdPath).modelName;
+    const PpdFile ppd = ReadPpd(ppdPath);
+    for (const std::string& limit : ppd.limits)
+      LogPlain(log, limit);
+    const std::string& ppdModel = ppd.modelName;
     if (!ppdModel.empty()) {
       LogPlain(log, "model:" + ppdModel);
       return ppdModel;

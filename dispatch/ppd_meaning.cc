@@ -129,12 +129,15 @@ std::string ColourByName(const PpdFile& ppd, const DriverFeature& feature, bool&
   return named || ppd.colorDevice != false ? "Color" : "";
 }
 
-Decisions ReadFeatures(const PpdFile& ppd, const std::string& dataPath) {
+Decisions ReadFeatures(std::ostream& log, const PpdFile& ppd, const std::string& dataPath) {
   Decisions decisions;
   std::string name, code;
   for (const DriverFeature& feature : ReadDriverFeatures(dataPath)) {
     if (!CodeOf(ppd, feature, name, code))
       continue;
+    if (!feature.option.empty() && ppd.Find(feature.option)->Find(feature.choice)->codeCut)
+      LogPlain(log, "the code of " + name + " is longer than " + std::to_string(kLongestCode) +
+                        " bytes: only its start was read");
     const CodeEffect effect = ReadDeviceCode(code);
     if (effect.said.empty() && !feature.option.empty()) {
       const PpdChoice* choice = ppd.Find(feature.option)->Find(feature.choice);
@@ -170,7 +173,7 @@ void ApplyPpdMeaning(std::ostream& log, JobInfo& job, const std::string& dataPat
   const PpdFile ppd = ReadPpd(ppdPath);
   if (!ppd.readable)
     return;
-  const Decisions decisions = ReadFeatures(ppd, dataPath);
+  const Decisions decisions = ReadFeatures(log, ppd, dataPath);
   const Decision& colour = !decisions.color.value.empty()         ? decisions.color
                            : !decisions.colorByName.value.empty() ? decisions.colorByName
                                                                   : decisions.colorByMode;

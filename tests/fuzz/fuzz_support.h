@@ -1,6 +1,6 @@
 #pragma once
 
-#include <sys/mman.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -16,22 +16,29 @@ inline void Require(bool holds, const char* property) {
 }
 
 // A file in memory that code under test opens by path, rewritten for every input; it keeps the
-// fuzzer off the disk.
+// fuzzer off the disk. It is a plain file on a tmpfs, not a memfd: the readers of job files do not
+// follow the link that /proc/self/fd/N is.
 class MemoryFile {
  public:
-  MemoryFile() : fd_(memfd_create("vp-fuzz", MFD_CLOEXEC)) {}
+  MemoryFile()
+      : path_("/dev/shm/vp-fuzz-" + std::to_string(getpid())),
+        fd_(open(path_.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600)) {}
   MemoryFile(const MemoryFile&) = delete;
   MemoryFile& operator=(const MemoryFile&) = delete;
-  ~MemoryFile() { close(fd_); }
+  ~MemoryFile() {
+    close(fd_);
+    unlink(path_.c_str());
+  }
 
   bool write(const std::string& bytes) {
     if (ftruncate(fd_, 0) != 0)
       return false;
     return pwrite(fd_, bytes.data(), bytes.size(), 0) == static_cast<ssize_t>(bytes.size());
   }
-  std::string path() const { return "/proc/self/fd/" + std::to_string(fd_); }
+  const std::string& path() const { return path_; }
 
  private:
+  std::string path_;
   int fd_;
 };
 
