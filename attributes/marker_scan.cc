@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "util/job_log.h"
+#include "util/safe_file.h"
 
 namespace {
 
@@ -272,7 +273,9 @@ JobInfo ScanMarkers(std::ostream& log, const std::string& path, std::span<const 
                     size_t blockSize) {
   JobInfo info;
   Buffer b;
-  b.fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // The log folder is shared: a link or a FIFO put in the data file's place is neither followed
+  // nor waited on.
+  b.fd = OpenNoFollow(path, O_RDONLY, 0);
   if (b.fd < 0) {
     return info;
   }

@@ -49,7 +49,8 @@ std::optional<std::string> CountValue(const std::string& value);
 
 // Reads the file line by line and, on each line, takes the first occurrence of every marker in
 // table order: the rest of the line after it is the value, which the marker's rule turns into its
-// field. Later hits overwrite earlier ones. A file that cannot be opened gives an empty record.
+// field. Later hits overwrite earlier ones. The file is opened as every file of the log folder is
+// (OpenNoFollow); one that cannot be opened gives an empty record.
 // The file is read in blocks, never whole; memory grows only with the longest line holding a hit.
 JobInfo ScanMarkers(std::ostream& log, const std::string& path, std::span<const Marker> markers,
                     size_t blockSize = kScanBlockSize);
