@@ -66,7 +66,8 @@ std::string JobUuidFromOptions(std::ostream& log, const OptionsMap& options) {
   return uuid;
 }
 
-SpoolResult SpoolPrintData(std::ostream& log, int print_fd, const OptionsMap& options) {
+SpoolResult SpoolPrintData(std::ostream& log, int print_fd, const OptionsMap& options,
+                           const QueueStatus& status) {
   SpoolResult result;
   const bool from_stdin = print_fd == 0;
   char first_block[kFirstBlockSize];
@@ -89,9 +90,19 @@ SpoolResult SpoolPrintData(std::ostream& log, int print_fd, const OptionsMap& op
   result.jobUuid = JobUuidFromOptions(log, options);
   result.dataFileName = result.jobUuid + result.extension;
   std::string path = JobFilePath(result.dataFileName);
-  // Truncated: jobs without a UUID share one name and must not inherit an earlier job's tail. A job
-  // of the same name still running is waited for.
-  int device_fd = OpenLockedJobFile(path, O_WRONLY | O_CREAT | O_TRUNC, 0777);
+  // A run of the same job still going is waited for, before its data file is touched.
+  result.lock = TakeJobLock(paths::kLockDir, result.jobUuid, kJobLockWaitSeconds);
+  if (!result.lock.held()) {
+    LogPlain(log, errno == EWOULDBLOCK
+                      ? "Job files still in use by another run of this job after " +
+                            std::to_string(kJobLockWaitSeconds) + " s:" + path
+                      : "Can't lock the job's files in " + std::string(paths::kLockDir) + ": " +
+                            std::strerror(errno));
+    result.endStatus = 1;
+    return result;
+  }
+  // Truncated: jobs without a UUID share one name and must not inherit an earlier job's tail.
+  int device_fd = OpenNoFollow(path, O_WRONLY | O_CREAT | O_TRUNC, 0777);
   if (device_fd < 0) {
     LogPlain(log, "Can't write print data file:" + path);
     result.endStatus = 1;
@@ -105,7 +116,8 @@ SpoolResult SpoolPrintData(std::ostream& log, int print_fd, const OptionsMap& op
       LogPlain(log, "Short write of the first block to " + path);
     }
   } else {
-    fputs("PAGE: 1 1\n", stderr);
+    if (!status.on)
+      fputs("PAGE: 1 1\n", stderr);
     lseek(print_fd, 0, SEEK_SET);
   }
 
@@ -121,6 +133,6 @@ SpoolResult SpoolPrintData(std::ostream& log, int print_fd, const OptionsMap& op
 
   if (!from_stdin)
     close(print_fd);
-  KeepLockedUntilExit(device_fd);
+  close(device_fd);
   return result;
 }

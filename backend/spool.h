@@ -6,6 +6,8 @@
 #include <string>
 
 #include "attributes/job_info.h"
+#include "submit/queue_status.h"
+#include "util/safe_file.h"
 
 // What spooling hands on to the later stages.
 struct SpoolResult {
@@ -14,7 +16,13 @@ struct SpoolResult {
   std::string extension;     // ".pjl", ".ps" or ".pdf"
   std::string dataFileName;  // job UUID and extension, in the log directory
   int64_t copiedBytes = 0;
+  JobLock lock;  // held until the run ends: another run of the same UUID waits for it
 };
+
+// How long a run waits for another run of the same job UUID to end. Only a client that gives two
+// jobs one UUID makes a run wait; past this it fails (exit 1), and CUPS's error policy retries it
+// later instead of the queue standing still.
+inline constexpr int kJobLockWaitSeconds = 60;
 
 // ".pdf" when the block holds "%PDF-", else ".ps" when it holds "%!PS", else ".pjl"; the search
 // stops at the first zero byte.
@@ -25,5 +33,8 @@ std::string SniffExtension(const char* block, size_t size);
 std::string JobUuidFromOptions(std::ostream& log, const OptionsMap& options);
 
 // Copies the print data (standard input when print_fd is 0, else the print file) into the data
-// file in the log directory, with the CUPS status lines on standard error.
-SpoolResult SpoolPrintData(std::ostream& log, int print_fd, const OptionsMap& options);
+// file in the log directory, with the CUPS status lines on standard error. A print file's
+// "PAGE: 1 1" is left to the page accounting after the upload when the queue reports its status,
+// so that the job is counted once.
+SpoolResult SpoolPrintData(std::ostream& log, int print_fd, const OptionsMap& options,
+                           const QueueStatus& status = QueueStatus{});

@@ -235,7 +235,7 @@ inside() {
   cups="$build/sandbox/cups"
   logdir="$build/sandbox/var/log/cups"
   rm -rf "$demo" "$cups" "$build/sandbox/var" "$build/sandbox/private"
-  mkdir -p "$demo" "$build/sandbox/var/log" "$build/sandbox/private/var/spool"
+  mkdir -p "$demo" "$build/sandbox/var/log" "$build/sandbox/var/run" "$build/sandbox/private/var/spool"
   ip link set lo up
 
   make_pdf "$demo/sample.pdf"

@@ -6,6 +6,7 @@
 // user controls at run time can move them.
 namespace paths {
 extern const char* const kLogDir;            // job log, data and control files
+extern const char* const kLockDir;           // the jobs' locks: a folder only root may enter
 extern const char* const kSettingsFile;      // the client application's settings property list
 extern const char* const kSettingsListing;   // plutil's text listing of it
 extern const char* const kPageCountProgram;  // prints "Pages: N" for a PDF

@@ -22,6 +22,7 @@
 
 #include "tests/cups/private_cups.h"
 #include "tests/support/client_settings.h"
+#include "util/safe_file.h"
 
 namespace {
 
@@ -266,13 +267,19 @@ TEST_P(Clean, RemovesOnlyOldJobFilesOfFinishedJobs) {
   const bool dryRun = GetParam();
   Start(SetUpChoices{});
   const std::string dir = world_.logDir;
-  Plant(std::string(kOld) + ".pdf", 1000, 40);
+  // A lock on a job file, which any local user can take, keeps nothing.
+  int foreign = open(Plant(std::string(kOld) + ".pdf", 1000, 40).c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(flock(foreign, LOCK_SH), 0);
   Plant(std::string(kOld) + ".ctl", 100, 40);
   Plant(std::string(kNew) + ".ps", 100, 1);
   Plant(std::string(kCut) + ".pdf.tmp", 400, 40);
   Plant(std::string(kBusy) + ".ctl", 100, 40);
-  int lock = open(Plant(std::string(kBusy) + ".pdf", 100, 40).c_str(), O_RDONLY | O_CLOEXEC);
-  ASSERT_EQ(flock(lock, LOCK_EX), 0);
+  // A running backend holds its job's lock in the root-only folder.
+  Plant(std::string(kBusy) + ".pdf", 100, 40);
+  const std::string lockDir = std::string(VP_SANDBOX) + "/var/run/virtual-printer/";
+  JobLock running = TakeJobLock(lockDir, kBusy, 0);
+  ASSERT_TRUE(running.held());
+  ASSERT_TRUE(TakeJobLock(lockDir, kOld, 0).held());  // an idle lock the clean removes
   std::string victim = world_.root + "/victim";
   ASSERT_TRUE(WriteFile(victim, "not a job file"));
   ASSERT_EQ(symlink(victim.c_str(), (dir + kLinked + ".pjl").c_str()), 0);
@@ -283,7 +290,9 @@ TEST_P(Clean, RemovesOnlyOldJobFilesOfFinishedJobs) {
   if (dryRun)
     arguments.push_back("--dry-run");
   CommandResult result = Check(arguments);
-  close(lock);
+  close(foreign);
+  EXPECT_EQ(FileExists(lockDir + kOld + ".lock"), dryRun);
+  EXPECT_TRUE(FileExists(lockDir + kBusy + ".lock"));
 
   const std::string verb = dryRun ? "would remove " : "removed ";
   std::vector<std::string> expected = {

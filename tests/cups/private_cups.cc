@@ -281,6 +281,7 @@ std::string StartWorld(World& world, const std::string& backend, bool systemFilt
       return "cannot mount a tmpfs on " + dir + ": " + std::strerror(errno);
   }
   fs::create_directories(std::string(VP_SANDBOX) + "/var/log");
+  fs::create_directories(std::string(VP_SANDBOX) + "/var/run");
   fs::create_directories(std::string(VP_SANDBOX) + "/private/var/spool");
   std::string error = LayOutScheduler(world, backend);
   if (error.empty() && systemFilters)

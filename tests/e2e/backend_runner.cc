@@ -29,6 +29,7 @@ void ResetSandbox() {
   fs::remove_all(SandboxDir() + "/var");
   fs::remove_all(SandboxDir() + "/private");
   fs::create_directories(SandboxDir() + "/var/log");
+  fs::create_directories(SandboxDir() + "/var/run");
   fs::create_directories(SandboxDir() + "/private/var/spool");
 }
 

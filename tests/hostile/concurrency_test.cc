@@ -2,6 +2,14 @@
 // directory, the job log and the settings listing. Each must reach the server with its own bytes
 // and its own attributes. The job log they share is truncated by every run: that is by design.
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
 #include <thread>
 #include <vector>
 
@@ -145,6 +153,81 @@ TEST(Concurrency, JobsSharingAUuidTakeTurnsAndEachArrivesWhole) {
     for (size_t i = 0; i < jobs.size(); ++i) {
       EXPECT_EQ(runs[i].status, 0) << jobs[i].title;
       ExpectStored(server.store(), jobs[i]);
+    }
+  }
+}
+
+// A local user (nobody) holding a shared lock on `path` until killed; returns once it holds it, or
+// -1 when it never did.
+pid_t LockAsAnotherUser(const std::string& path) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    execl("/usr/bin/setpriv", "setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+          "flock", "-s", path.c_str(), "sleep", "60", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  bool held = false;
+  for (int i = 0; i < 500 && !held; ++i) {
+    held = flock(fd, LOCK_EX | LOCK_NB) != 0;
+    flock(fd, LOCK_UN);
+    if (!held)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  close(fd);
+  if (!held) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return -1;
+  }
+  return pid;
+}
+
+// Any local user may open a job's leftover files (the data file has mode 0777) and lock them. The
+// runs of one job take turns by a lock that only root can reach, so such a user makes no re-run
+// of the job wait; a lock folder that is not root's alone is refused, and the job fails at once.
+TEST(Concurrency, NoOtherUserCanMakeAJobWait) {
+  const std::string uuid = Uuid(99, 1);
+  const std::string lockDir = SandboxDir() + "/var/run/virtual-printer";
+  struct Case {
+    std::string name;
+    std::string lockedFile;  // the leftover file the user locks
+    bool foreignLockFolder;
+    int status;
+  } cases[] = {
+      {"shared lock on the data file", ".ps", false, 0},
+      {"shared lock on the control file", ".ctl", false, 0},
+      {"lock folder of another user", "", true, 1},
+  };
+  for (const Case& c : cases) {
+    ResetSandbox();
+    PrintServerProcess server;
+    ASSERT_TRUE(StartPrintServer(server));
+    const Job job = MakeJob(1, 1);
+    const BackendCall call = StdinJob(job.title, UuidOption(uuid), job.data);
+    ASSERT_EQ(RunBackend(call).status, 0) << c.name;
+    pid_t locker = c.lockedFile.empty() ? -1 : LockAsAnotherUser(LogDir() + uuid + c.lockedFile);
+    ASSERT_TRUE(c.lockedFile.empty() || locker > 0) << c.name;
+    if (c.foreignLockFolder) {
+      std::filesystem::remove_all(lockDir);
+      ASSERT_EQ(mkdir(lockDir.c_str(), 0700), 0);
+      ASSERT_EQ(chown(lockDir.c_str(), 65534, 65534), 0);
+    }
+    BackendCall again = call;
+    again.timeoutSeconds = 20;
+    auto start = std::chrono::steady_clock::now();
+    BackendRun run = RunBackend(again);
+    const double took = SecondsSince(start);
+    if (locker > 0) {
+      kill(locker, SIGKILL);
+      waitpid(locker, nullptr, 0);
+    }
+    EXPECT_EQ(run.status, c.status) << c.name;
+    EXPECT_LT(took, 10) << c.name;
+    EXPECT_EQ(StoredJobs(server.store()).size(), c.status == 0 ? 2u : 1u) << c.name;
+    if (c.foreignLockFolder) {
+      EXPECT_TRUE(LogHas("Can't lock the job's files in " + lockDir + "/: Operation not permitted"))
+          << c.name;
     }
   }
 }

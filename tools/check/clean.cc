@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +9,8 @@
 #include <cstring>
 #include <map>
 #include <set>
+#include <string_view>
+#include <vector>
 
 #include "tools/check/job_files.h"
 #include "tools/check/report.h"
@@ -53,13 +54,10 @@ std::string WhySkipped(int error) {
   }
 }
 
-// Opens the job's files and tries to lock each. A backend holds its data file locked from spooling
-// until the job ends, so a lock that is taken means the job still runs. Sets `busy` then; the locks
-// this takes keep a new job of the same UUID waiting until the files are gone.
+// Opens the job's files.
 std::vector<OpenedFile> OpenJob(const std::string& dir, const std::set<std::string>& names,
-                                bool& busy, CleanOutcome& outcome) {
+                                CleanOutcome& outcome) {
   std::vector<OpenedFile> opened;
-  busy = false;
   for (const std::string& name : names) {
     OpenedFile file{dir + name};
     file.fd = OpenNoFollow(file.path, O_RDONLY, 0);
@@ -68,8 +66,6 @@ std::vector<OpenedFile> OpenJob(const std::string& dir, const std::set<std::stri
         outcome.lines.push_back("skipped " + file.path + ": " + WhySkipped(errno));
       continue;
     }
-    if (flock(file.fd, LOCK_EX | LOCK_NB) != 0)
-      busy = true;
     fstat(file.fd, &file.info);
     opened.push_back(file);
   }
@@ -105,6 +101,25 @@ void RemoveOld(const OpenedFile& file, bool busy, bool dryRun, time_t now, Tally
     tally.freed += static_cast<unsigned long long>(file.info.st_size);
 }
 
+// Every job leaves its lock file behind (the folder empties at every start); those no run holds
+// are removed.
+void RemoveIdleLocks(const std::string& lockDir) {
+  constexpr std::string_view kSuffix = ".lock";
+  std::vector<std::string> uuids;
+  if (DIR* folder = opendir(lockDir.c_str())) {
+    while (const dirent* entry = readdir(folder)) {
+      std::string_view name = entry->d_name;
+      if (name.ends_with(kSuffix))
+        uuids.emplace_back(name.substr(0, name.size() - kSuffix.size()));
+    }
+    closedir(folder);
+  }
+  for (const std::string& uuid : uuids) {
+    JobLock lock = TakeJobLock(lockDir, uuid, 0);
+    RemoveJobLock(lockDir, uuid, lock);
+  }
+}
+
 std::string Total(const std::string& dir, int days, bool dryRun, const Tally& tally) {
   std::string files = std::to_string(tally.files) + (tally.files == 1 ? " file" : " files");
   std::string scope = " older than " + std::to_string(days) + " days from " + dir + ", ";
@@ -116,7 +131,8 @@ std::string Total(const std::string& dir, int days, bool dryRun, const Tally& ta
 
 }  // namespace
 
-CleanOutcome CleanJobFiles(const std::string& dir, int days, bool dryRun, time_t now) {
+CleanOutcome CleanJobFiles(const std::string& dir, const std::string& lockDir, int days,
+                           bool dryRun, time_t now) {
   CleanOutcome outcome;
   std::string folder = dir.substr(0, dir.find_last_not_of('/') + 1);
   struct stat info {};
@@ -134,8 +150,18 @@ CleanOutcome CleanJobFiles(const std::string& dir, int days, bool dryRun, time_t
   const time_t limit = now - static_cast<time_t>(days) * 86400;
   Tally tally;
   for (const auto& [uuid, names] : jobs) {
-    bool busy = false;
-    std::vector<OpenedFile> opened = OpenJob(dir, names, busy, outcome);
+    // A backend holds its job's lock from spooling until it ends, so a lock that cannot be taken
+    // means the job still runs. The one taken here keeps a new run of the job waiting until the
+    // files are gone.
+    JobLock lock = TakeJobLock(lockDir, uuid, 0);
+    const bool busy = !lock.held() && errno == EWOULDBLOCK;
+    if (!lock.held() && !busy) {
+      outcome.lines.push_back("cannot take the locks in " + lockDir + ": " + std::strerror(errno) +
+                              ": nothing removed");
+      outcome.ok = false;
+      return outcome;
+    }
+    std::vector<OpenedFile> opened = OpenJob(dir, names, outcome);
     for (const OpenedFile& file : opened) {
       if (file.info.st_mtime < limit)
         RemoveOld(file, busy, dryRun, now, tally, outcome);
@@ -143,6 +169,8 @@ CleanOutcome CleanJobFiles(const std::string& dir, int days, bool dryRun, time_t
     for (const OpenedFile& file : opened)
       close(file.fd);
   }
+  if (!dryRun)
+    RemoveIdleLocks(lockDir);
   outcome.lines.push_back(Total(dir, days, dryRun, tally));
   return outcome;
 }

@@ -58,8 +58,8 @@ bool Parse(const std::vector<std::string>& words, Arguments& arguments) {
 }
 
 int Clean(const Arguments& arguments) {
-  CleanOutcome outcome =
-      CleanJobFiles(paths::kLogDir, arguments.days, arguments.dryRun, std::time(nullptr));
+  CleanOutcome outcome = CleanJobFiles(paths::kLogDir, paths::kLockDir, arguments.days,
+                                       arguments.dryRun, std::time(nullptr));
   for (const std::string& line : outcome.lines)
     std::printf("%s\n", line.c_str());
   return outcome.ok ? 0 : 1;
