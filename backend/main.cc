@@ -73,14 +73,14 @@ int main(int argc, char* argv[], char* envp[]) {
   LogArguments(log, argv);
   const char* deviceUri = cupsBackendDeviceURI(argv);
   const DeviceOptions device = ReadDeviceOptions(log, deviceUri ? deviceUri : "");
-  const QueueStatus queueStatus{device.statusLines};
+  const QueueStatus queueStatus{device.statusLines, argv[4], argc == 7};
   const std::string title = argv[3];
   const std::string optionsText = argv[5];
   OptionsMap options = GetKeyValue(argv[5]);
   if (argc == 7)
     LogPlain(log, std::string("PrintDataFile:") + argv[6]);
 
-  const SpoolResult spool = SpoolPrintData(log, print_fd, options);
+  const SpoolResult spool = SpoolPrintData(log, print_fd, options, queueStatus);
   if (spool.endStatus)
     return *spool.endStatus;
   const std::string dataPath = JobFilePath(spool.dataFileName);
@@ -107,8 +107,13 @@ int main(int argc, char* argv[], char* envp[]) {
                   "sent; the scheduler retries it as its error policy says");
     return CUPS_BACKEND_FAILED;
   }
-  if (isPdf)
-    WrapPdfInPjl(log, dataPath, title, job);
+  if (isPdf && !WrapPdfInPjl(log, dataPath, title, job)) {
+    Log(log, "PJL envelope incomplete, job not submitted");
+    ReportFailure(queueStatus,
+                  "The PDF data could not be wrapped for the print server, so the job was not "
+                  "sent; the scheduler retries it as its error policy says");
+    return CUPS_BACKEND_FAILED;
+  }
 
   return SubmitJob(log, job, spool.jobUuid, spool.dataFileName, queueStatus);
 }

@@ -1,6 +1,8 @@
 #include "dispatch/job_summary.h"
 
+#include <fcntl.h>
 #include <strings.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <iostream>
@@ -13,7 +15,7 @@
 #include "attributes/print_settings.h"
 #include "util/job_log.h"
 #include "util/paths.h"
-#include "util/shell_quote.h"
+#include "util/safe_file.h"
 
 namespace {
 
@@ -226,15 +228,27 @@ void ApplyPrintSettings(std::ostream& log, JobInfo& job, const std::string& opti
 }
 
 void CountPdfPages(std::ostream& log, JobInfo& job, const std::string& dataPath) {
-  std::string command = std::string(paths::kPageCountProgram) + " " + ShellQuote(dataPath) +
+  // The program reads the file this process opened, through its descriptor: a link or a FIFO put
+  // in the data file's place in the shared folder is neither followed nor waited on, and the name
+  // cannot be swapped for another file once it is open.
+  int data = OpenNoFollow(dataPath, O_RDONLY, 0);
+  if (data < 0) {
+    Log(log, "parser pagecount:");  // what the program says of a file it cannot read
+    job.pages = "";
+    return;
+  }
+  fcntl(data, F_SETFD, 0);  // the program inherits it
+  std::string command = std::string(paths::kPageCountProgram) + " /dev/fd/" + std::to_string(data) +
                         " | grep '^Pages:' | awk '{print $2}'";
   std::string result;
   try {
     result = executeCommand(command);
   } catch (const std::runtime_error& e) {
+    close(data);
     Log(log, std::string("Caught exception: ") + e.what());
     return;
   }
+  close(data);
   Log(log, "parser pagecount:" + result);
   job.pages = result;
 }

@@ -1,6 +1,7 @@
 #include "dispatch/job_summary.h"
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -196,10 +197,16 @@ TEST_F(JobSummary, CountsPagesWithThePageCountProgram) {
       {"shell syntax in path", "$(touch pwned);x`touch pwned`.pdf", MakePdf(2), "2"},
       {"not a pdf", "c.pdf", "plain text\n", ""},
       {"missing file", "", "", ""},
+      {"a link planted in its place", "link.pdf", "", ""},
+      {"a FIFO planted in its place", "fifo.pdf", "", ""},
   };
   for (const Case& c : cases) {
     std::string path = dir_ + c.file;
-    if (!c.file.empty())
+    if (c.file == "link.pdf")
+      fs::create_symlink(dir_ + "a.pdf", path);
+    else if (c.file == "fifo.pdf")
+      mkfifo(path.c_str(), 0666);
+    else if (!c.file.empty())
       std::ofstream(path, std::ios::binary) << c.content;
     JobInfo job;
     job.pages = "1";
@@ -213,8 +220,11 @@ TEST_F(JobSummary, CountsPagesWithThePageCountProgram) {
   EXPECT_FALSE(fs::exists(dir_ + "pwned"));
 }
 
-// Without free descriptors the pipe to the page-count program cannot be made.
+// With one free descriptor the data file opens, but the pipe to the page-count program cannot be
+// made.
 void CountPagesWithoutDescriptors() {
+  const std::string path = fs::temp_directory_path() / ("vp-count-" + std::to_string(getpid()));
+  std::ofstream(path, std::ios::binary) << MakePdf(1);
   JobInfo job;
   job.pages = "1";
   std::ostringstream log;
@@ -226,10 +236,14 @@ void CountPagesWithoutDescriptors() {
     Log(log, e.what());
     log.str("");
   }
-  rlimit none{0, 0};
-  if (setrlimit(RLIMIT_NOFILE, &none) != 0)
+  const int lowestFree = dup(0);
+  close(lowestFree);
+  const rlim_t one = static_cast<rlim_t>(lowestFree) + 1;
+  rlimit few{one, one};
+  if (setrlimit(RLIMIT_NOFILE, &few) != 0)
     _exit(2);
-  CountPdfPages(log, job, "/nonexistent.pdf");
+  CountPdfPages(log, job, path);
+  unlink(path.c_str());
   fputs(log.str().c_str(), stderr);
   _exit(job.pages == "1" ? 0 : 1);
 }

@@ -1,7 +1,6 @@
 #include "dispatch/pjl_wrapper.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -68,55 +67,43 @@ std::string PjlHeader(const std::string& title, const JobInfo& job) {
 
 }  // namespace
 
-void AddContentToBeginning(const std::string& path, const std::string& content) {
+bool AddContentToBeginning(const std::string& path, const std::string& content) {
   int data = OpenNoFollow(path, O_RDWR, 0);
   if (data < 0) {
     Say("Failed to open file: " + path);
-    return;
+    return false;
   }
   std::string temporary = path + ".tmp";
   // A stale temporary file is reused once the file policy has made sure it is ours.
   int out = OpenNoFollow(temporary, O_WRONLY | O_CREAT | O_TRUNC, 0777);
-  // The new file is locked before it takes the data file's name, or a job of the same name that
-  // waits for this one could take it while this one still uploads.
-  int lock = out < 0 || flock(out, LOCK_EX) != 0 ? -1 : fcntl(out, F_DUPFD_CLOEXEC, 0);
-  if (lock < 0) {
-    if (out >= 0) {
-      close(out);
-      unlink(temporary.c_str());
-    }
+  if (out < 0) {
     close(data);
     Say("Failed to create temporary file.");
-    return;
+    return false;
   }
   bool written = WriteToDevice(out, content.data(), content.size()) && CopyAll(data, out);
   close(data);
   written = close(out) == 0 && written;
   // A short copy must not take the place of the data.
   if (!written) {
-    close(lock);
     unlink(temporary.c_str());
     Say("Failed to write temporary file, file left unchanged: " + path);
-    return;
+    return false;
   }
   if (!ReplaceWithTemporary(temporary, path)) {
-    close(lock);
     unlink(temporary.c_str());
     Say("Failed to replace file, file left unchanged: " + path);
-    return;
+    return false;
   }
-  // The replaced file is gone from the name: only the new one needs the lock, and closing the old
-  // one frees its space now instead of at the end of the job.
-  ReleaseKeptLocks();
-  KeepLockedUntilExit(lock);
   Say("Content added to the beginning of the file.");
+  return true;
 }
 
-void AddContentToEnd(const std::string& path, const std::string& content) {
+bool AddContentToEnd(const std::string& path, const std::string& content) {
   int fd = OpenNoFollow(path, O_WRONLY | O_APPEND | O_CREAT, 0777);
   if (fd < 0) {
     Say("Failed to open file: " + path);
-    return;
+    return false;
   }
   off_t size = lseek(fd, 0, SEEK_END);
   if (!WriteToDevice(fd, content.data(), content.size())) {
@@ -124,15 +111,25 @@ void AddContentToEnd(const std::string& path, const std::string& content) {
     close(fd);
     Say(restored ? "Failed to write file, file left unchanged: " + path
                  : "Failed to write file, file left partly written: " + path);
-    return;
+    return false;
   }
   close(fd);
   Say("Content added to the end of the file.");
+  return true;
 }
 
-void WrapPdfInPjl(std::ostream& log, const std::string& dataPath, const std::string& title,
+bool WrapPdfInPjl(std::ostream& log, const std::string& dataPath, const std::string& title,
                   const JobInfo& job) {
   Log(log, "Processing pdf");
-  AddContentToBeginning(dataPath, PjlHeader(title, job));
-  AddContentToEnd(dataPath, kTrailer);
+  // A header without its trailer, or a trailer without its header, is no envelope a printer
+  // reads: the trailer comes only after the header, and the caller sends neither half alone.
+  if (!AddContentToBeginning(dataPath, PjlHeader(title, job))) {
+    Log(log, "PJL envelope not added: the data file could not be rewritten");
+    return false;
+  }
+  if (!AddContentToEnd(dataPath, kTrailer)) {
+    Log(log, "PJL envelope incomplete: its trailer could not be written");
+    return false;
+  }
+  return true;
 }

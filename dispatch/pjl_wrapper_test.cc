@@ -79,7 +79,7 @@ TEST_F(PjlWrapper, WrapsWithExactEnvelope) {
     WriteFile(data_, c.data);
     std::ostringstream log;
     ::testing::internal::CaptureStdout();
-    WrapPdfInPjl(log, data_, c.title, c.job);
+    EXPECT_TRUE(WrapPdfInPjl(log, data_, c.title, c.job)) << c.name;
     std::string out = ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(ReadFile(data_), c.expected) << c.name;
     EXPECT_EQ(
@@ -156,16 +156,17 @@ TEST_F(PjlWrapper, RefusesTemporaryNameThatIsNotAFreshFile) {
   }
 }
 
-TEST_F(PjlWrapper, WrapStillAppendsTrailerWhenHeaderFails) {
+// A trailer without its header is no envelope: the wrap is whole or leaves the data as it was.
+TEST_F(PjlWrapper, WrapThatCannotAddItsHeaderAddsNothing) {
   WriteFile(dir_ + "victim", "precious");
   ASSERT_EQ(symlink((dir_ + "victim").c_str(), (data_ + ".tmp").c_str()), 0);
   WriteFile(data_, "%PDF-");
   std::ostringstream log;
   ::testing::internal::CaptureStdout();
-  WrapPdfInPjl(log, data_, "T", Job("1", "OneSided", ""));
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(),
-            "Failed to create temporary file.\nContent added to the end of the file.\n");
-  EXPECT_EQ(ReadFile(data_), "%PDF-" + kTrailer);
+  EXPECT_FALSE(WrapPdfInPjl(log, data_, "T", Job("1", "OneSided", "")));
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Failed to create temporary file.\n");
+  EXPECT_EQ(ReadFile(data_), "%PDF-");
+  EXPECT_NE(log.str().find("PJL envelope not added"), std::string::npos) << log.str();
 }
 
 TEST_F(PjlWrapper, DataPathThatIsNotAPlainFileIsNotTouched) {

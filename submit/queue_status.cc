@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <limits>
 
 #include "util/cups_private.h"
 
@@ -11,12 +10,25 @@ namespace {
 constexpr auto kProgressInterval = std::chrono::seconds(2);
 constexpr int kProgressStep = 10;
 
-// A count as the parsers give it: decimal digits only, within what a page count may be.
-bool ReadCount(const std::string& text, long long& count) {
-  if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos)
+bool IsNumber(const std::string& text) {
+  return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// A count as the parsers give it: decimal digits only, from 1 to `most`.
+bool ReadCount(const std::string& text, long long most, long long& count) {
+  if (!IsNumber(text) || text.size() > 10)
     return false;
   count = std::atoll(text.c_str());
-  return count <= std::numeric_limits<int>::max();
+  return count >= 1 && count <= most;
+}
+
+bool CopiesOf(const QueueStatus& status, const JobInfo& job, long long& copies) {
+  if (!job.copies.empty())
+    return ReadCount(job.copies, kMostCopies, copies);
+  if (IsNumber(status.commandLineCopies))
+    return ReadCount(status.commandLineCopies, kMostCopies, copies);
+  copies = 1;
+  return true;
 }
 
 }  // namespace
@@ -46,8 +58,12 @@ void ReportWarning(const QueueStatus& status, const std::string& message) {
 void ReportPages(const QueueStatus& status, const JobInfo& job) {
   long long pages = 0;
   long long copies = 0;
-  if (status.on && ReadCount(job.pages, pages) && ReadCount(job.copies, copies))
+  if (!status.on)
+    return;
+  if (ReadCount(job.pages, kMostPages, pages) && CopiesOf(status, job, copies))
     fprintf(stderr, "PAGE: total %lld\n", pages * copies);
+  else if (status.printFile)
+    fputs("PAGE: 1 1\n", stderr);
 }
 
 int ReportUploadProgress(void* target, curl_off_t, curl_off_t, curl_off_t uploadTotal,

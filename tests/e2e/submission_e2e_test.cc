@@ -181,3 +181,56 @@ INSTANTIATE_TEST_SUITE_P(
     testing::PrintToStringParamName());
 
 }  // namespace
+
+// What the scheduler's page_log gets: pages times copies once per job, and only when both are
+// plausible; a queue without status keeps its one "PAGE: 1 1" for a print file.
+TEST(PageAccounting, TotalOnlyWhenPlausibleAndOncePerJob) {
+  const std::string noCopies = "%!PS-Adobe-3.0\n%%Pages: 2\nshowpage\n";
+  const std::string most = "2147483647";
+  struct Case {
+    std::string name, data, copies;
+    bool printFile, statusOn;
+    std::vector<std::string> pageLines;
+  } cases[] = {
+      {"pages and copies from the job", kPostScript, "1", false, true, {"PAGE: total 6"}},
+      {"copies from the command line", noCopies, "4", false, true, {"PAGE: total 8"}},
+      {"command-line copies not a number", noCopies, "x", false, true, {"PAGE: total 2"}},
+      {"more copies than CUPS allows",
+       "%!PS\n%%Pages: " + most + "\n%RBINumCopies: " + most + "\n",
+       "1",
+       false,
+       true,
+       {}},
+      {"no pages", "%!PS\n%%Pages: 0\n%RBINumCopies: 2\n", "1", false, true, {}},
+      {"print file, counted once", kPostScript, "1", true, true, {"PAGE: total 6"}},
+      {"print file, pages unknown", "%!PS\n", "1", true, true, {"PAGE: 1 1"}},
+      {"print file without status", kPostScript, "1", true, false, {"PAGE: 1 1"}},
+  };
+  for (const Case& c : cases) {
+    ResetSandbox();
+    PrintServerProcess server;
+    ASSERT_TRUE(server.start({"--user", "alice:pw", "--notifier"}));
+    WriteFile(SandboxDir() + "/private/var/spool/VirtualFile",
+              ClientSettingsPlist(
+                  {{"PassWord2", "pw"}, {"ServerIp", server.address()}, {"UserName", "alice"}}));
+    BackendCall call;
+    call.args = {"12", "alice", "Pages", c.copies, std::string("job-uuid=urn:uuid:") + kUuid};
+    call.env = CupsEnvironment("HP LaserJet", VP_BINARY_DIR "/tools/plutil:/usr/bin:/bin");
+    if (c.statusOn)
+      call.env.push_back("DEVICE_URI=" + kStatusOn);
+    if (c.printFile) {
+      call.args.push_back(SandboxDir() + "/print-file");
+      WriteFile(call.args.back(), c.data);
+    } else {
+      call.stdinData = c.data;
+    }
+    BackendRun run = RunBackend(call);
+    EXPECT_EQ(run.status, 0) << c.name;
+    std::vector<std::string> pageLines;
+    for (const std::string& line : Lines(run.err)) {
+      if (line.starts_with("PAGE:"))
+        pageLines.push_back(line);
+    }
+    EXPECT_EQ(pageLines, c.pageLines) << c.name;
+  }
+}

@@ -98,8 +98,8 @@ TEST_F(HostileInput, PlantedLinksAndPipesAreNeverWrittenThroughNorWaitedOn) {
       {"var/log/cups/" + std::string(kUuid) + ".ps", false, 1},
       // Without a control file the job goes on, unsummarised, to the server.
       {"var/log/cups/" + std::string(kUuid) + ".ctl", false, 0},
-      // Without its temporary file the PDF goes out unwrapped, with the trailer.
-      {"var/log/cups/" + std::string(kUuid) + ".pdf.tmp", true, 0},
+      // Without its temporary file the PDF cannot be wrapped: it is not sent, and stays as spooled.
+      {"var/log/cups/" + std::string(kUuid) + ".pdf.tmp", true, 1},
       {"private/var/spool/VirtualFile.txt", false, 0},
   };
   const std::string victim = SandboxDir() + "/victim";
@@ -120,8 +120,7 @@ TEST_F(HostileInput, PlantedLinksAndPipesAreNeverWrittenThroughNorWaitedOn) {
       EXPECT_EQ(ReadFile(victim), "precious") << name;
       EXPECT_EQ(StoredJobs(server.store()).size(), c.status == 0 ? 1u : 0u) << name;
       if (c.pdf) {
-        std::string job = StoredJobWithFile(server.store(), std::string(kUuid) + ".pdf");
-        EXPECT_TRUE(FileHolds(job + "/" + kUuid + ".pdf", pdf + kTrailer)) << name;
+        EXPECT_TRUE(FileHolds(LogDir() + kUuid + ".pdf", pdf)) << name;
       }
     }
   }
@@ -163,6 +162,103 @@ TEST_F(HostileInput, TwoHundredMegabyteLineWithoutNewline) {
     ASSERT_FALSE(job.empty()) << c.name;
     EXPECT_TRUE(FileHolds(job + "/" + kUuid + ".ps", c.data)) << c.name;
     EXPECT_EQ(StoredProperties(job)["AllPage"], c.pages) << c.name;
+  }
+}
+
+std::string Repeated(const std::string& piece, size_t times) {
+  std::string text;
+  text.reserve(piece.size() * times);
+  for (size_t i = 0; i < times; ++i)
+    text += piece;
+  return text;
+}
+
+std::string NumberedLines(const std::string& before, const std::string& after, size_t count) {
+  std::string text;
+  for (size_t i = 0; i < count; ++i)
+    text += before + std::to_string(i) + after;
+  return text;
+}
+
+constexpr char kPpdHead[] = "*PPD-Adobe: \"4.3\"\n*ModelName: \"Hostile PS\"\n";
+
+// Job data and PPDs built to make the readers of a job's features and of the queue's PPD take
+// memory with the square of their size, time worse than linear, or wait for ever. Each job still
+// goes through, within a bound far above what a normal job takes (a few MB, well under a second).
+TEST_F(HostileInput, FeatureScanAndPpdReaderStayBounded) {
+  const std::string job = "%!PS-Adobe-3.0\n%%BeginFeature: *Duplex DuplexTumble\n%%Page: 1 1\n";
+  struct Case {
+    std::string name;
+    std::string data;
+    std::string ppd;     // written as the queue's PPD; "FIFO" or a path of the system as they say
+    long peakMegabytes;  // bound of the backend's resident size
+    double seconds;      // bound of the whole job
+    std::string duplex;  // what the job is reported as
+    std::string extension = ".ps";
+  } cases[] = {
+      {"PJL header that never ends",
+       "\x1b%-12345X" + Repeated("@PJL SET DUPLEX=ON\n", size_t{50} << 20 >> 4), "", 100, 60,
+       "TwoSided", ".pjl"},
+      {"640k distinct features",
+       "%!PS-Adobe-3.0\n" + NumberedLines("%%BeginFeature: *Opt", " X\n", 640000), "", 100, 60,
+       "OneSided"},
+      {"duplex code whose string never closes", job,
+       std::string(kPpdHead) + "*OpenUI *Duplex: PickOne\n*Duplex DuplexTumble: \"" +
+           Repeated("/Duplex(", 400000 / 8) + "\"\n",
+       100, 60, "TwoSided"},
+      {"PJL code without a line feed", job,
+       std::string(kPpdHead) + "*OpenUI *Duplex: PickOne\n*Duplex DuplexTumble: \"" +
+           Repeated("@PJL", 200000) + " SET DUPLEX=ON\"\n",
+       100, 60, "TwoSided"},
+      {"200k choices of one option", job,
+       std::string(kPpdHead) + "*OpenUI *Duplex: PickOne\n" +
+           "*Duplex DuplexTumble: \"<</Duplex true /Tumble true>>setpagedevice\"\n" +
+           NumberedLines("*Duplex C", ": \"<</Duplex false>>\"\n", 200000),
+       100, 60, "TwoSided"},
+      {"quote never closed", job,
+       std::string(kPpdHead) +
+           "*OpenUI *Duplex: PickOne\n*Duplex DuplexTumble: \"<</Duplex true>>\n" +
+           Repeated("setpagedevice\n", 300000),
+       100, 60, "TwoSided"},
+      {"'<' without '>'", job,
+       std::string(kPpdHead) +
+           "*OpenUI *Duplex: PickOne\n*Duplex DuplexTumble: \"<</Duplex true>>" +
+           std::string(1 << 20, '<') + "\"\n",
+       100, 60, "TwoSided"},
+      {"PPD that is a FIFO", job, "FIFO", 100, 30, "TwoSided"},
+      {"PPD that is /dev/zero", job, "/dev/zero", 100, 30, "TwoSided"},
+  };
+  for (const Case& c : cases) {
+    ResetSandbox();
+    PrintServerProcess server;
+    ASSERT_TRUE(StartPrintServer(server));
+    BackendCall call = StdinJob("Bounded", UuidOption(kUuid), c.data);
+    std::string ppd = SandboxDir() + "/queue.ppd";
+    std::filesystem::remove(ppd);
+    if (c.ppd == "FIFO")
+      ASSERT_EQ(mkfifo(ppd.c_str(), 0600), 0);
+    else if (c.ppd.starts_with("/"))
+      ppd = c.ppd;
+    else
+      WriteFile(ppd, c.ppd.empty() ? std::string(kPpdHead) : c.ppd);
+    call.env.push_back("PPD=" + ppd);
+    call.timeoutSeconds = 240;
+    auto start = std::chrono::steady_clock::now();
+    BackendRun run;
+    long peak = 0;
+    {
+      BackendPeakWatcher watcher;
+      run = RunBackend(call);
+      peak = watcher.megabytes();
+    }
+    const double took = SecondsSince(start);
+    std::cout << c.name << ": job took " << took << " s, backend peak " << peak << " MB\n";
+    EXPECT_EQ(run.status, 0) << c.name;
+    EXPECT_LT(peak, c.peakMegabytes) << c.name;
+    EXPECT_LT(took, c.seconds) << c.name;
+    std::string stored = StoredJobWithFile(server.store(), kUuid + c.extension);
+    ASSERT_FALSE(stored.empty()) << c.name;
+    EXPECT_EQ(StoredProperties(stored)["Duplexing"], c.duplex) << c.name;
   }
 }
 
