@@ -27,6 +27,8 @@ fi
 ip link set lo up
 mount -t tmpfs -o mode=0755 tmpfs /private/var/spool
 mount -t tmpfs -o mode=0755 tmpfs /var/log/cups
+mkdir -p /run/virtual-printer
+mount -t tmpfs -o mode=0700 tmpfs /run/virtual-printer
 mkdir -p "$cups/cache" "$cups/log" "$cups/spool/temp" "$scratch/store"
 chmod 0755 "$scratch" "$cups"
 
