@@ -182,9 +182,8 @@ INSTANTIATE_TEST_SUITE_P(
                          {kConnecting, kConnectingInfo, kConnected,
                           "WARNING: The print server answered the upload with HTTP status 500: it "
                           "may not have stored the job"}},
-                    // plutil prints strings as they are, so "\n" in the settings reads as a line
-                    // feed.
-                    Case{"LineFeedInServerIpWithStatus",
+                    // plutil prints strings unescaped: "\\n" in the settings reads as a line feed.
+                    Case{"UserInfoAndLineFeedInServerIpWithStatus",
                          "ok",
                          "alice",
                          kPostScript,
@@ -193,21 +192,11 @@ INSTANTIATE_TEST_SUITE_P(
                          1,
                          kStatusOn,
                          {kConnecting, kConnectingInfo, kConnected,
-                          "ERROR: The print server at 127.0.0.1:1 STATE: +media-empty-error  ATTR: "
-                          "marker-levels=0" +
+                          "ERROR: The print server at ***@127.0.0.1:1 STATE: +media-empty-error  "
+                          "ATTR: marker-levels=0" +
                               kMalformed},
-                         "127.0.0.1:1\\nSTATE: +media-empty-error\\r\\nATTR: marker-levels=0"},
-                    Case{"UserInfoInServerIpWithStatus",
-                         "ok",
-                         "alice",
-                         kPostScript,
-                         4,
-                         0,
-                         1,
-                         kStatusOn,
-                         {kConnecting, kConnectingInfo, kConnected,
-                          "ERROR: The print server at ***@127.0.0.1:1" + kMalformed},
-                         "alice:p@ssw0rd@127.0.0.1:1"}),
+                         "alice:p@ssw0rd@127.0.0.1:1\\nSTATE: +media-empty-error\\r\\nATTR: "
+                         "marker-levels=0"}),
     testing::PrintToStringParamName());
 
 }  // namespace
