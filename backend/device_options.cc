@@ -1,7 +1,10 @@
 #include "backend/device_options.h"
 
+#include <cups/backend.h>
 #include <strings.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <optional>
 
 #include "util/job_log.h"
@@ -68,4 +71,18 @@ DeviceOptions ReadDeviceOptions(std::ostream& log, const std::string& deviceUri)
     start = end + 1;
   }
   return options;
+}
+
+std::string ReadDeviceUri(std::ostream& log, char* argv[]) {
+  const char* read = cupsBackendDeviceURI(argv);
+  // Where libcups takes it from, in its order.
+  const char* given = getenv("DEVICE_URI");
+  if (given == nullptr && argv[0] != nullptr && strchr(argv[0], ':') != nullptr)
+    given = argv[0];
+  if (read == nullptr)
+    return "";
+  if (given != nullptr && strlen(read) < strlen(given))
+    Log(log, "device URI cut off by libcups after " + std::to_string(strlen(read)) + " of " +
+                 std::to_string(strlen(given)) + " bytes: options beyond that are ignored");
+  return read;
 }

@@ -12,3 +12,8 @@ struct DeviceOptions {
 // Reads the query after '?': name=value pairs joined by '&' or '+'. Names and values the backend
 // does not know are logged and ignored; without a query every option keeps its default.
 DeviceOptions ReadDeviceOptions(std::ostream& log, const std::string& deviceUri);
+
+// The device URI through libcups (DEVICE_URI, else argv[0]; empty when neither is one). libcups
+// keeps only its first 1023 bytes and drops the rest without a word, options included: the job
+// log then says so.
+std::string ReadDeviceUri(std::ostream& log, char* argv[]);

@@ -1,5 +1,7 @@
 #include "backend/device_options.h"
 
+#include <stdlib.h>
+
 #include <sstream>
 #include <string>
 #include <vector>
@@ -35,6 +37,35 @@ TEST(DeviceOptions, QueryOfTheDeviceUri) {
     EXPECT_EQ(ReadDeviceOptions(log, c.uri).statusLines, c.statusLines) << c.uri;
     EXPECT_EQ(Unstamped(log.str()), c.logged) << c.uri;
   }
+}
+
+// libcups hands back at most 1023 bytes of the device URI, from DEVICE_URI or else argv[0].
+TEST(DeviceOptions, UriThatLibcupsCutOffIsNoted) {
+  const std::string query = "virtual-printer:/?x=";
+  const std::string cut =
+      "device URI cut off by libcups after 1023 of 1034 bytes: options beyond "
+      "that are ignored";
+  struct Case {
+    std::string environment;  // DEVICE_URI; empty: unset
+    std::string argv0;
+    size_t read;
+    std::vector<std::string> logged;
+  } cases[] = {
+      {query + std::string(1003, 'a'), "", 1023, {}},
+      {query + std::string(1004, 'a') + "&status=on", "", 1023, {cut}},
+      {"", query + std::string(1004, 'a') + "&status=on", 1023, {cut}},
+  };
+  for (Case& c : cases) {
+    if (c.environment.empty())
+      unsetenv("DEVICE_URI");
+    else
+      setenv("DEVICE_URI", c.environment.c_str(), 1);
+    char* argv[] = {c.argv0.data(), nullptr};
+    std::ostringstream log;
+    EXPECT_EQ(ReadDeviceUri(log, argv).size(), c.read) << c.environment << c.argv0;
+    EXPECT_EQ(Unstamped(log.str()), c.logged) << c.environment << c.argv0;
+  }
+  unsetenv("DEVICE_URI");
 }
 
 }  // namespace

@@ -26,6 +26,7 @@
 #include "util/job_log.h"
 #include "util/paths.h"
 #include "util/safe_file.h"
+#include "util/safe_text.h"
 
 namespace {
 
@@ -53,7 +54,8 @@ int main(int argc, char* argv[], char* envp[]) {
     return 0;
   }
   if (argc != 6 && argc != 7) {
-    _cupsLangPrintf(stderr, "Usage: %s job-id user title copies options [file]", argv[0]);
+    _cupsLangPrintf(stderr, "Usage: %s job-id user title copies options [file]",
+                    OnOneLine(argv[0]).c_str());
     return 1;
   }
 
@@ -71,8 +73,7 @@ int main(int argc, char* argv[], char* envp[]) {
   if (!OpenJobLog(log))
     return 1;
   LogArguments(log, argv);
-  const char* deviceUri = cupsBackendDeviceURI(argv);
-  const DeviceOptions device = ReadDeviceOptions(log, deviceUri ? deviceUri : "");
+  const DeviceOptions device = ReadDeviceOptions(log, ReadDeviceUri(log, argv));
   const QueueStatus queueStatus{device.statusLines, argv[4], argc == 7};
   const std::string title = argv[3];
   const std::string optionsText = argv[5];

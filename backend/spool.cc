@@ -34,10 +34,6 @@ ssize_t ReadFirstBlock(char* block, size_t size) {
   return static_cast<ssize_t>(have);
 }
 
-bool IsUuidCharacter(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
-}
-
 }  // namespace
 
 std::string SniffExtension(const char* block, size_t size) {
@@ -57,11 +53,9 @@ std::string JobUuidFromOptions(std::ostream& log, const OptionsMap& options) {
   if (colon == std::string::npos)
     return "";
   std::string uuid = it->second.substr(colon + 1);
-  for (char c : uuid) {
-    if (!IsUuidCharacter(c)) {
-      Log(log, "job-uuid ignored, only letters, digits and '-' may name a file:", uuid);
-      return "";
-    }
+  if (!CanNameJobFiles(uuid)) {
+    Log(log, "job-uuid ignored, only letters, digits and '-' may name a file:", uuid);
+    return "";
   }
   return uuid;
 }

@@ -20,6 +20,7 @@
 #include "util/paths.h"
 #include "util/quoted_input.h"
 #include "util/safe_file.h"
+#include "util/safe_text.h"
 #include "util/shell_quote.h"
 
 namespace {
@@ -29,26 +30,29 @@ namespace {
 constexpr std::chrono::seconds kPlutilTimeLimit{10};
 constexpr size_t kMaxListingBytes = size_t{1} << 20;
 
+// How a setting shows in the job log, which every local user can read.
+enum class Shown { kAsItIs, kHidden, kWithoutUserInfo };
+
 struct SettingsKey {
   const char* key;
   std::string ConfigInfo::*field;
-  bool secret;  // kept out of the job log, which every local user can read
+  Shown shown;
 };
 
 const SettingsKey kSettingsKeys[] = {
-    {"AuthMode", &ConfigInfo::AuthMode, false},
-    {"MAC", &ConfigInfo::MAC, false},
-    {"PassWord", &ConfigInfo::PassWord, true},
-    {"PassWord2", &ConfigInfo::PassWord2, true},
-    {"SelectedPrinter", &ConfigInfo::SelectedPrinter, false},
-    {"ServerIp", &ConfigInfo::ServerIp, false},
-    {"UserName", &ConfigInfo::UserName, false},
-    {"select_printer_name", &ConfigInfo::select_printer_name, false},
-    {"ServerIP_Mode", &ConfigInfo::ServerIP_Mode, false},
-    {"rememberPassword", &ConfigInfo::rememberPassword, false},
-    {"ClientId", &ConfigInfo::ClientId, false},
-    {"QrCodeServer", &ConfigInfo::QrCodeServer, false},
-    {"Token", &ConfigInfo::Token, true},
+    {"AuthMode", &ConfigInfo::AuthMode, Shown::kAsItIs},
+    {"MAC", &ConfigInfo::MAC, Shown::kAsItIs},
+    {"PassWord", &ConfigInfo::PassWord, Shown::kHidden},
+    {"PassWord2", &ConfigInfo::PassWord2, Shown::kHidden},
+    {"SelectedPrinter", &ConfigInfo::SelectedPrinter, Shown::kAsItIs},
+    {"ServerIp", &ConfigInfo::ServerIp, Shown::kWithoutUserInfo},
+    {"UserName", &ConfigInfo::UserName, Shown::kAsItIs},
+    {"select_printer_name", &ConfigInfo::select_printer_name, Shown::kAsItIs},
+    {"ServerIP_Mode", &ConfigInfo::ServerIP_Mode, Shown::kAsItIs},
+    {"rememberPassword", &ConfigInfo::rememberPassword, Shown::kAsItIs},
+    {"ClientId", &ConfigInfo::ClientId, Shown::kAsItIs},
+    {"QrCodeServer", &ConfigInfo::QrCodeServer, Shown::kAsItIs},
+    {"Token", &ConfigInfo::Token, Shown::kHidden},
 };
 
 const SettingsKey* findSettingsKey(const std::string& key) {
@@ -201,7 +205,13 @@ void storeMember(std::ostream& log, ConfigInfo& config, const std::string& key,
   std::string text = value.dump();
   std::cout << "Key: " << key << ", Value: " << text << '\n';
   const SettingsKey* row = findSettingsKey(key);
-  Log(log, key, row != nullptr && row->secret ? "***" : text);
+  Shown shown = row != nullptr ? row->shown : Shown::kAsItIs;
+  if (shown == Shown::kHidden)
+    Log(log, key, "***");
+  else if (shown == Shown::kWithoutUserInfo && value.is_string())
+    Log(log, key, nlohmann::json(MaskedUserInfo(value.get<std::string>())).dump());
+  else
+    Log(log, key, text);
   if (row != nullptr)
     config.*(row->field) = value.get<std::string>();
 }

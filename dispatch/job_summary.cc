@@ -16,6 +16,7 @@
 #include "util/job_log.h"
 #include "util/paths.h"
 #include "util/safe_file.h"
+#include "util/safe_text.h"
 
 namespace {
 
@@ -175,9 +176,11 @@ std::string ResolvePaper(std::ostream& log, const OptionsMap& options, const std
   return paper;
 }
 
+// The control file is read line by line: a title or an option value holding a line end must not
+// add lines to it. The job log, like the server, gets the value as it came.
 void WriteSummaryLine(std::ostream& log, SafeOutFile& control, const std::string& key,
                       const std::string& value) {
-  control << key << ':' << value << '\n' << std::flush;
+  control << key << ':' << OnOneLine(value) << '\n' << std::flush;
   Log(log, key, value);
 }
 

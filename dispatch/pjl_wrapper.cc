@@ -11,6 +11,7 @@
 #include "util/device_write.h"
 #include "util/job_log.h"
 #include "util/safe_file.h"
+#include "util/safe_text.h"
 
 namespace {
 
@@ -57,9 +58,10 @@ bool ReplaceWithTemporary(const std::string& temporary, const std::string& path)
   return rename(temporary.c_str(), path.c_str()) == 0;
 }
 
+// A title holding a line end (or a UEL's ESC) would add commands of its own to the envelope.
 std::string PjlHeader(const std::string& title, const JobInfo& job) {
   bool twoSided = job.duplex != "OneSided";
-  std::string header = kJobStart + title + kCopies + job.copies;
+  std::string header = kJobStart + OnOneLine(title) + kCopies + job.copies;
   if (twoSided)
     header += kBinding + job.binding;
   return header + kDuplex + (twoSided ? "ON" : "OFF") + kEnterPdf;

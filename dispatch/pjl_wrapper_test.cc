@@ -66,8 +66,8 @@ TEST_F(PjlWrapper, WrapsWithExactEnvelope) {
        "\x1b%-12345X@PJL JOB NAME=T\n@PJL SET QTY=1\n@PJL SET DUPLEX=OFF\n"
        "@PJL ENTER LANGUAGE=PDF\n" +
            kTrailer},
-      {"title taken byte for byte", "a\nb \"c\"", pdf, Job("1", "OneSided", ""),
-       "\x1b%-12345X@PJL JOB NAME=a\nb \"c\"\n@PJL SET QTY=1\n@PJL SET DUPLEX=OFF\n"
+      {"title on one line", "a\nb \"c\"\r\x1b%-12345X", pdf, Job("1", "OneSided", ""),
+       "\x1b%-12345X@PJL JOB NAME=a b \"c\"  %-12345X\n@PJL SET QTY=1\n@PJL SET DUPLEX=OFF\n"
        "@PJL ENTER LANGUAGE=PDF\n" +
            pdf + kTrailer},
       {"binary data", "T", std::string("%PDF-\0\xff\x1b\r\n", 10), Job("1", "OneSided", ""),

@@ -8,6 +8,7 @@
 
 #include "submit/server_address.h"
 #include "util/job_log.h"
+#include "util/safe_text.h"
 
 namespace {
 
@@ -18,16 +19,27 @@ constexpr long kTimeoutSeconds = 5;
 constexpr size_t kMaxLoginAnswer = 1 << 20;
 
 // How libcurl's verbose trace marks each kind of piece; data is left out, as libcurl does itself.
+// The request's head is ours and comes as one piece of many lines; libcurl's remarks and each
+// header the server sends are one line, whose text may come from the server.
 struct TraceKind {
   curl_infotype type;
   const char* prefix;
+  bool manyLines;
 };
 
-constexpr TraceKind kTraceKinds[] = {
-    {CURLINFO_TEXT, "* "}, {CURLINFO_HEADER_IN, "< "}, {CURLINFO_HEADER_OUT, "> "}};
+constexpr TraceKind kTraceKinds[] = {{CURLINFO_TEXT, "* ", false},
+                                     {CURLINFO_HEADER_IN, "< ", false},
+                                     {CURLINFO_HEADER_OUT, "> ", true}};
 
-// Query and cookie fields whose value lets its holder act as the user.
-constexpr const char* kSecretFields[] = {"pwd=", "token="};
+// Query and cookie fields whose value lets its holder act as the user, and the header libcurl
+// makes of user information in the server address.
+constexpr const char* kSecretFields[] = {"pwd=", "token=", "Authorization: Basic "};
+
+// One line of outside text stays one line on standard error, where the scheduler reads commands.
+std::string OneTraceLine(const std::string& text) {
+  size_t end = text.find_last_not_of("\r\n") + 1;
+  return OnOneLine(text.substr(0, end)) + text.substr(end);
+}
 
 std::string maskFieldValues(const std::string& text) {
   std::string masked = text;
@@ -80,8 +92,10 @@ std::string maskTokens(const std::string& answer) {
 
 std::string TraceText(curl_infotype type, const std::string& text) {
   for (const TraceKind& kind : kTraceKinds) {
-    if (kind.type == type)
-      return kind.prefix + maskTokens(maskFieldValues(text));
+    if (kind.type != type)
+      continue;
+    std::string masked = maskTokens(maskFieldValues(text));
+    return kind.prefix + (kind.manyLines ? masked : OneTraceLine(masked));
   }
   return "";
 }
@@ -146,7 +160,7 @@ std::string authByUserName(std::ostream& log, const std::string& serverIp,
   // credentials to whatever answers to that name.
   int code = serverIp.empty() ? CURLE_URL_MALFORMAT : get(url, response);
   // The job log is world-readable: the password never goes there.
-  Log(log, "url:\n" + loginAddress(serverIp, encodedUser, "***"));
+  Log(log, "url:\n" + loginAddress(MaskedUserInfo(serverIp), encodedUser, "***"));
   if (code == CURLE_OK) {
     std::cout << "Request successful. Response:\n" << response << std::endl;
     // The session token lets its holder print as the user: it stays out of the log too.

@@ -26,7 +26,8 @@ std::string percentEncode(const std::string& text);
 std::string maskTokens(const std::string& answer);
 
 // A piece of libcurl's verbose trace as libcurl writes it ("* " text, "> " header out, "< " header
-// in, nothing for data), with the values of "pwd=", "token=" and "token" members as ***.
+// in, nothing for data), with the values of "pwd=", "token=", "token" members and Basic
+// credentials as ***; control characters of a remark or a received header become blanks.
 std::string TraceText(curl_infotype type, const std::string& text);
 
 // The login address for the given server and credentials (used as given).

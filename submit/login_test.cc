@@ -62,6 +62,11 @@ TEST(TraceTextTest, WritesWhatLibcurlWouldWithoutTheSecrets) {
        "< Set-Cookie: token=***; Path=/\r\n"},
       {CURLINFO_HEADER_IN, R"(X-Session: {"token":"abc"})", R"(< X-Session: {"token":"***"})"},
       {CURLINFO_DATA_IN, R"({"code":"01","token":"abc"})", ""},
+      {CURLINFO_HEADER_OUT, "GET / HTTP/1.1\r\nAuthorization: Basic YTpi\r\n\r\n",
+       "> GET / HTTP/1.1\r\nAuthorization: Basic ***\r\n\r\n"},
+      // What the server sends stays on its one line, where the scheduler reads no command.
+      {CURLINFO_HEADER_IN, "X: a\nSTATE: +media-empty\r\n", "< X: a STATE: +media-empty\r\n"},
+      {CURLINFO_TEXT, "subject: CN=\x1b[2J\rok\n", "* subject: CN= [2J ok\n"},
   };
   for (const Case& c : cases)
     EXPECT_EQ(TraceText(c.type, c.text), c.written) << c.text;

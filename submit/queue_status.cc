@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "util/cups_private.h"
+#include "util/safe_text.h"
 
 namespace {
 
@@ -45,14 +46,23 @@ void ReportConnected(const QueueStatus& status) {
     fputs("STATE: -connecting-to-device\n", stderr);
 }
 
-void ReportFailure(const QueueStatus& status, const std::string& message) {
+namespace {
+
+// Messages carry outside text (the server address, libcurl's words): on one line, they cannot give
+// the scheduler commands of their own.
+void PrintStatusLine(const QueueStatus& status, const char* prefix, const std::string& message) {
   if (status.on)
-    _cupsLangPrintFilter(stderr, "ERROR", "%s", message.c_str());
+    _cupsLangPrintFilter(stderr, prefix, "%s", OnOneLine(message).c_str());
+}
+
+}  // namespace
+
+void ReportFailure(const QueueStatus& status, const std::string& message) {
+  PrintStatusLine(status, "ERROR", message);
 }
 
 void ReportWarning(const QueueStatus& status, const std::string& message) {
-  if (status.on)
-    _cupsLangPrintFilter(stderr, "WARNING", "%s", message.c_str());
+  PrintStatusLine(status, "WARNING", message);
 }
 
 void ReportPages(const QueueStatus& status, const JobInfo& job) {
@@ -82,14 +92,4 @@ int ReportUploadProgress(void* target, curl_off_t, curl_off_t, curl_off_t upload
   _cupsLangPrintFilter(stderr, "INFO", "Sending the job to the print server: %d%%", percent);
   fprintf(stderr, "ATTR: job-media-progress=%d\n", percent);
   return 0;
-}
-
-std::string AddressWithoutCredentials(const std::string& serverIp) {
-  size_t hostStart = serverIp.find("://");
-  hostStart = hostStart == std::string::npos ? 0 : hostStart + 3;
-  size_t at = serverIp.find('@', hostStart);
-  size_t slash = serverIp.find('/', hostStart);
-  if (at == std::string::npos || (slash != std::string::npos && slash < at))
-    return serverIp;
-  return serverIp.substr(0, hostStart) + serverIp.substr(at + 1);
 }

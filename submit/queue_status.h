@@ -22,7 +22,8 @@ struct QueueStatus {
 void ReportConnecting(const QueueStatus& status);
 void ReportConnected(const QueueStatus& status);
 
-// One line saying what went wrong and what to do; never a password or a token.
+// One line saying what went wrong and what to do; never a password or a token. Control
+// characters in the message become blanks.
 void ReportFailure(const QueueStatus& status, const std::string& message);
 void ReportWarning(const QueueStatus& status, const std::string& message);
 
@@ -48,6 +49,3 @@ struct UploadProgress {
 // libcurl transfer-information callback (target: an UploadProgress); never stops the transfer.
 int ReportUploadProgress(void* target, curl_off_t downloadTotal, curl_off_t downloaded,
                          curl_off_t uploadTotal, curl_off_t uploaded);
-
-// The server address as the queue may show it: without user name or password.
-std::string AddressWithoutCredentials(const std::string& serverIp);

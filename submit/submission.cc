@@ -13,6 +13,7 @@
 #include "submit/upload.h"
 #include "util/job_log.h"
 #include "util/quoted_input.h"
+#include "util/safe_text.h"
 
 namespace {
 
@@ -46,8 +47,7 @@ std::string loginFailure(const ConfigInfo& config, const std::string& answer) {
     return kNoSettings;
   if (answer.empty() || answer.find_first_not_of("0123456789") != std::string::npos)
     return kUnreadableAnswer;
-  return "The print server at " + AddressWithoutCredentials(config.ServerIp) +
-         " cannot be reached: " +
+  return "The print server at " + MaskedUserInfo(config.ServerIp) + " cannot be reached: " +
          curl_easy_strerror(static_cast<CURLcode>(std::atoi(answer.c_str()))) +
          ". Check the server address and the network, then resume the printer";
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <string>
 
 // The backend's fixed locations. They are defined once, at build time (paths.cc.in), so nothing a
@@ -17,4 +18,14 @@ extern const char* const kPlutil;            // the property-list printer, run t
 // ".pjl" for the data, ".ctl" for the control file).
 inline std::string JobFilePath(const std::string& fileName) {
   return paths::kLogDir + fileName;
+}
+
+// Whether a job UUID may be part of its files' names: ASCII letters, digits and '-' only, so the
+// name stays in the log folder and means nothing to the shell. The backend names its files by this
+// rule, and the check's clean knows them by it; the empty UUID gives the name jobs without one
+// share.
+inline bool CanNameJobFiles(const std::string& uuid) {
+  return std::all_of(uuid.begin(), uuid.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+  });
 }

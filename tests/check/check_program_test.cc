@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -42,11 +43,14 @@ struct SetUpChoices {
   std::string logLevel = "warn";
 };
 
-// A loopback listener on the port owned by an unprivileged user, as any local user could start.
-void ListenAsNobody(int port) {
+// A loopback listener on the port owned by an unprivileged user, as any local user could start,
+// under the process name given, if any.
+void ListenAsNobody(int port, const char* name = nullptr) {
   int ready[2];
   ASSERT_EQ(pipe(ready), 0);
   if (fork() == 0) {
+    if (name != nullptr)
+      prctl(PR_SET_NAME, name);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
@@ -84,8 +88,10 @@ class CheckProgram : public testing::Test {
     world_.logLevel = choices.logLevel;
     ASSERT_EQ(StartWorld(world_, std::string(VP_SANDBOX) + "/bin/virtual-printer"), "");
     std::map<std::string, std::string> settings = choices.settings;
-    if (settings["ServerIp"] == kPrintServer)
-      settings["ServerIp"] = "127.0.0.1:" + std::to_string(world_.serverPort);
+    std::string& serverIp = settings["ServerIp"];
+    if (size_t at = serverIp.find(kPrintServer); at != std::string::npos)
+      serverIp.replace(at, sizeof kPrintServer - 1,
+                       "127.0.0.1:" + std::to_string(world_.serverPort));
     if (!choices.settings.empty()) {
       ASSERT_TRUE(WriteFile(world_.settings, ClientSettingsPlist(settings)));
       ASSERT_EQ(chmod(world_.settings.c_str(), choices.settingsMode), 0);
@@ -179,6 +185,18 @@ const std::vector<BrokenCase> kBrokenCases = {
      [](const World&) { ListenAsNobody(kNotifierPort); },
      {"warn notifier: 127.0.0.1:10029 is taken by uid 65534 (nobody), process "},
      0},
+    {"SquatterNamedToRewriteTheLine",
+     [](SetUpChoices& c) { c.notifier = false; },
+     [](const World&) { ListenAsNobody(kNotifierPort, "x\x1b[2J\rok fine"); },
+     {"warn notifier: 127.0.0.1:10029 is taken by uid 65534 (nobody), process "},
+     0,
+     {},
+     " (x\\x1b[2J\\rok fine): the backend"},
+    {"UserInfoInServerIp",
+     [](SetUpChoices& c) { c.settings["ServerIp"] = std::string("alice:s3cret@") + kPrintServer; },
+     nullptr,
+     {"warn ServerIp form: \"***@127.0.0.1:"},
+     0},
     {"NoNotifier",
      [](SetUpChoices& c) { c.notifier = false; },
      nullptr,
@@ -250,6 +268,7 @@ constexpr char kNew[] = "1a2b3c4d-5e6f-4a8b-9c0d-1e2f3a4b5c6d";     // yesterday
 constexpr char kCut[] = "2b3c4d5e-6f7a-4b9c-8d1e-2f3a4b5c6d7e";     // a PDF wrap cut short
 constexpr char kBusy[] = "3c4d5e6f-7a8b-4c0d-9e2f-3a4b5c6d7e8f";    // a job still running
 constexpr char kLinked[] = "4d5e6f7a-8b9c-4d1e-8f3a-4b5c6d7e8f9a";  // a planted link
+constexpr char kShort[] = "0a1b-OK";  // a UUID the backend takes though CUPS never gives one
 
 class Clean : public CheckProgram, public testing::WithParamInterface<bool> {
  protected:
@@ -273,6 +292,7 @@ TEST_P(Clean, RemovesOnlyOldJobFilesOfFinishedJobs) {
   Plant(std::string(kOld) + ".ctl", 100, 40);
   Plant(std::string(kNew) + ".ps", 100, 1);
   Plant(std::string(kCut) + ".pdf.tmp", 400, 40);
+  Plant(std::string(kShort) + ".ps", 200, 40);
   Plant(std::string(kBusy) + ".ctl", 100, 40);
   // A running backend holds its job's lock in the root-only folder.
   Plant(std::string(kBusy) + ".pdf", 100, 40);
@@ -283,7 +303,7 @@ TEST_P(Clean, RemovesOnlyOldJobFilesOfFinishedJobs) {
   std::string victim = world_.root + "/victim";
   ASSERT_TRUE(WriteFile(victim, "not a job file"));
   ASSERT_EQ(symlink(victim.c_str(), (dir + kLinked + ".pjl").c_str()), 0);
-  for (const char* name : {"vlog.txt", "error_log", ".pdf", "report.pdf"})
+  for (const char* name : {"vlog.txt", "error_log", ".pdf", "report_1.pdf"})
     Plant(name, 10, 40);
 
   std::vector<std::string> arguments = {"--clean", "30"};
@@ -296,24 +316,25 @@ TEST_P(Clean, RemovesOnlyOldJobFilesOfFinishedJobs) {
 
   const std::string verb = dryRun ? "would remove " : "removed ";
   std::vector<std::string> expected = {
+      verb + dir + kShort + ".ps (200 B, 40 days old)",
       verb + dir + kOld + ".ctl (100 B, 40 days old)",
       verb + dir + kOld + ".pdf (1.0 kB, 40 days old)",
       verb + dir + kCut + ".pdf.tmp (400 B, 40 days old)",
       "kept " + dir + kBusy + ".ctl: in use by a running job",
       "kept " + dir + kBusy + ".pdf: in use by a running job",
       "skipped " + dir + kLinked + ".pjl: a symbolic link, not followed",
-      dryRun ? "would remove 3 files older than 30 days from " + dir +
-                   ", 1.5 kB would be freed (dry run: nothing was removed)"
-             : "removed 3 files older than 30 days from " + dir + ", 1.5 kB freed"};
+      dryRun ? "would remove 4 files older than 30 days from " + dir +
+                   ", 1.7 kB would be freed (dry run: nothing was removed)"
+             : "removed 4 files older than 30 days from " + dir + ", 1.7 kB freed"};
   EXPECT_EQ(Lines(result.output), expected);
   EXPECT_EQ(result.status, 0);
-  for (const std::string& name :
-       {std::string(kOld) + ".pdf", std::string(kOld) + ".ctl", std::string(kCut) + ".pdf.tmp"})
+  for (const std::string& name : {std::string(kOld) + ".pdf", std::string(kOld) + ".ctl",
+                                  std::string(kCut) + ".pdf.tmp", std::string(kShort) + ".ps"})
     EXPECT_EQ(FileExists(dir + name), dryRun) << name;
   for (const std::string& name :
        {std::string(kNew) + ".ps", std::string(kBusy) + ".pdf", std::string(kBusy) + ".ctl",
         std::string(kLinked) + ".pjl", std::string("vlog.txt"), std::string("error_log"),
-        std::string(".pdf"), std::string("report.pdf")})
+        std::string(".pdf"), std::string("report_1.pdf")})
     EXPECT_TRUE(FileExists(dir + name)) << name;
   EXPECT_EQ(ReadFile(victim), "not a job file");
 }

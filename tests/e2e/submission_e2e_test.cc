@@ -20,6 +20,9 @@ const std::string kStatusOn = "virtual-printer:/?status=on";
 const std::string kConnecting = "STATE: +connecting-to-device";
 const std::string kConnectingInfo = "INFO: Connecting to the print server";
 const std::string kConnected = "STATE: -connecting-to-device";
+const std::string kMalformed =
+    " cannot be reached: URL using bad/illegal format or missing URL. Check the server address and "
+    "the network, then resume the printer";
 
 struct Case {
   std::string name;
@@ -31,6 +34,7 @@ struct Case {
   size_t notifications;                       // accepted notifier messages
   std::string deviceUri = "";                 // DEVICE_URI, when the scheduler names one
   std::vector<std::string> statusLines = {};  // told to the queue after spooling, progress aside
+  std::string serverIp = "";                  // in the settings, when not the server's address
 };
 
 // The status lines after spooling, but for the upload's progress, whose count depends on timing.
@@ -69,7 +73,7 @@ TEST_P(Submission, ExitStatusUploadAndNotifierMessage) {
   WriteFile(SandboxDir() + "/private/var/spool/VirtualFile",
             ClientSettingsPlist({{"PassWord", "not-this-one"},
                                  {"PassWord2", "pa ss&#+"},
-                                 {"ServerIp", server.address()},
+                                 {"ServerIp", c.serverIp.empty() ? server.address() : c.serverIp},
                                  {"UserName", c.userName}}));
 
   BackendCall call;
@@ -177,7 +181,22 @@ INSTANTIATE_TEST_SUITE_P(
                          kStatusOn,
                          {kConnecting, kConnectingInfo, kConnected,
                           "WARNING: The print server answered the upload with HTTP status 500: it "
-                          "may not have stored the job"}}),
+                          "may not have stored the job"}},
+                    // plutil prints strings unescaped: "\\n" in the settings reads as a line feed.
+                    Case{"UserInfoAndLineFeedInServerIpWithStatus",
+                         "ok",
+                         "alice",
+                         kPostScript,
+                         4,
+                         0,
+                         1,
+                         kStatusOn,
+                         {kConnecting, kConnectingInfo, kConnected,
+                          "ERROR: The print server at ***@127.0.0.1:1 STATE: +media-empty-error  "
+                          "ATTR: marker-levels=0" +
+                              kMalformed},
+                         "alice:p@ssw0rd@127.0.0.1:1\\nSTATE: +media-empty-error\\r\\nATTR: "
+                         "marker-levels=0"}),
     testing::PrintToStringParamName());
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "config/server_settings.h"
 #include "tests/fuzz/fuzz_support.h"
 #include "util/paths.h"
+#include "util/safe_text.h"
 
 namespace {
 
@@ -103,7 +104,14 @@ bool Stamped(const std::string& line) {
          line[13] == ':' && line[16] == ':' && line[19] == ' ';
 }
 
-// Each logged secret shows "***" in place of its value.
+// A logged server address holds no user information: masking it again changes nothing.
+bool UserInfoHidden(const std::string& value) {
+  nlohmann::json logged = nlohmann::json::parse(value, nullptr, false);
+  return !logged.is_string() || MaskedUserInfo(logged.get<std::string>()) == logged;
+}
+
+// Each logged secret shows "***" in place of its value, and the server address no user
+// information.
 bool SecretsHidden(const std::string& log) {
   std::istringstream lines(log);
   for (std::string line; std::getline(lines, line);) {
@@ -113,6 +121,9 @@ bool SecretsHidden(const std::string& log) {
     size_t colon = line.find(':');
     const Key* key = colon == std::string::npos ? nullptr : Find(line.substr(0, colon));
     if (key != nullptr && key->secret && line.substr(colon + 1) != "***")
+      return false;
+    if (key != nullptr && key->field == &ConfigInfo::ServerIp &&
+        !UserInfoHidden(line.substr(colon + 1)))
       return false;
   }
   return true;

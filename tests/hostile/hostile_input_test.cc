@@ -287,10 +287,13 @@ TEST_F(HostileInput, NulBytesInTheDataAreDataLikeAnyOther) {
   }
 }
 
-// A title and options as a user may type them: line feeds, quotes of both kinds, backslashes, and
-// as many options as one argument can carry.
+// A title and options as a user may type them: line feeds, quotes of both kinds, backslashes, a
+// PJL command of its own, and as many options as one argument can carry.
 TEST_F(HostileInput, TitleAndOptionsWithNewlinesQuotesAndTenThousandTokens) {
-  const std::string title = "Q3 \"final\"\nsecond line 'quoted' \\ back\ttab";
+  const std::string title =
+      "Q3 \"final\"\nsecond line 'quoted' \\ back\ttab\r\n@PJL SET QTY=50\x1b%-12345X";
+  const std::string oneLine =
+      "Q3 \"final\" second line 'quoted' \\ back tab  @PJL SET QTY=50 %-12345X";
   std::string options = UuidOption(kUuid);
   for (int i = 0; i < 10000; ++i)
     options += " o" + std::to_string(i) + (i % 3 == 0 ? "=\"v\n'" : "=v");
@@ -309,13 +312,17 @@ TEST_F(HostileInput, TitleAndOptionsWithNewlinesQuotesAndTenThousandTokens) {
   EXPECT_EQ(properties["Paper"], "ISOLe");
   EXPECT_EQ(properties["PageOrientation"], "Land\"scape\n");
   EXPECT_EQ(properties["AllPage"], "2");
-  // The title goes into the envelope and the control file byte for byte, line feed included.
+  // The server and the job log get the title as typed; the envelope and the control file, whose
+  // lines are commands and fields, get it on one line.
   EXPECT_TRUE(FileHolds(job + "/" + kUuid + ".pdf",
-                        "\x1b%-12345X@PJL JOB NAME=" + title +
+                        "\x1b%-12345X@PJL JOB NAME=" + oneLine +
                             "\n@PJL SET QTY=1\n@PJL SET DUPLEX=OFF\n@PJL ENTER LANGUAGE=PDF\n" +
                             pdf + kTrailer));
   std::string control = ReadFile(LogDir() + kUuid + ".ctl");
-  EXPECT_NE(control.find("\nDocumentName:" + title + "\nAllPage:2\n"), std::string::npos);
+  EXPECT_NE(control.find("\nDocumentName:" + oneLine + "\nAllPage:2\n"), std::string::npos);
+  EXPECT_NE(control.find("\nPageOrientation:Land\"scape \nDriverName:"), std::string::npos);
+  EXPECT_EQ(Lines(control).size(), 9u) << control;
+  EXPECT_TRUE(LogHas("DocumentName:" + title.substr(0, title.find('\n'))));
   EXPECT_TRUE(LogHas("Options:" + options.substr(0, options.find('\n'))));
 }
 

@@ -112,9 +112,13 @@ TEST(JobUuidOf, KnowsOnlyTheBackendsOwnNames) {
       {".pdf", ""},
       {"vlog.txt", ""},
       {"error_log.1", ""},
-      {uuid.substr(1) + ".pdf", ""},
-      {"g" + uuid.substr(1) + ".pdf", ""},
-      {"0f8e2a1c3b4d-4e5f-8a9b-0c1d2e3f4a5b-.pdf", ""},
+      // Any UUID the backend names files by, not only CUPS's own form.
+      {uuid.substr(1) + ".pdf", uuid.substr(1)},
+      {"0a1b-OK.ps", "0a1b-OK"},
+      {"report.pdf.tmp", "report"},
+      {"report_1.pdf", ""},
+      {"a.b.ctl", ""},
+      {"a b.ps", ""},
   };
   for (const auto& [name, expected] : kCases)
     EXPECT_EQ(JobUuidOf(name), expected) << name;

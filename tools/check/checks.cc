@@ -31,6 +31,7 @@
 #include "tools/check/job_files.h"
 #include "tools/check/listener.h"
 #include "util/paths.h"
+#include "util/safe_text.h"
 
 namespace {
 
@@ -166,9 +167,11 @@ CheckLine SettingsEntries(const ConfigInfo& config, const std::string& why) {
               "log in once through the client application, which saves them");
 }
 
-CheckLine ServerIpFormLine(const std::string& serverIp) {
+// The setting is judged as it is and shown without its user information.
+CheckLine ServerIpFormLine(const std::string& setting) {
   const std::string name = "ServerIp form";
-  switch (ServerIpForm(serverIp)) {
+  const std::string serverIp = MaskedUserInfo(setting);
+  switch (ServerIpForm(setting)) {
     case AddressForm::kHost:
     case AddressForm::kBracketedIpv6:
       return Ok(name, serverIp);
@@ -378,8 +381,10 @@ std::string ConnectWithin(const Target& target, std::chrono::seconds limit) {
 CheckLine ServerLine(const std::string& serverIp) {
   Target target;
   if (!ServerTarget(serverIp, target))
-    return Fail("server", "the backend cannot make an address of ServerIp \"" + serverIp + "\"",
-                "correct ServerIp through the client application");
+    return Fail(
+        "server",
+        "the backend cannot make an address of ServerIp \"" + MaskedUserInfo(serverIp) + "\"",
+        "correct ServerIp through the client application");
   const std::string where = target.host + " port " + target.port;
   std::string why = ConnectWithin(target, std::chrono::seconds(kConnectSeconds));
   if (!why.empty())

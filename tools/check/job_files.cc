@@ -4,24 +4,13 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cctype>
+
+#include "util/paths.h"
 
 namespace {
 
 constexpr const char* kExtensions[] = {".ps", ".pdf", ".pjl", ".ctl"};
 constexpr char kTemporary[] = ".tmp";
-
-// 8-4-4-4-12 hexadecimal digits, as CUPS gives every job.
-bool IsUuid(const std::string& text) {
-  if (text.size() != 36)
-    return false;
-  for (size_t i = 0; i < text.size(); ++i) {
-    bool dash = i == 8 || i == 13 || i == 18 || i == 23;
-    if (dash ? text[i] != '-' : !std::isxdigit(static_cast<unsigned char>(text[i])))
-      return false;
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -30,7 +19,8 @@ std::string JobUuidOf(const std::string& name) {
   if (stem.ends_with(kTemporary))
     stem.resize(stem.size() - (sizeof kTemporary - 1));
   size_t dot = stem.rfind('.');
-  if (dot == std::string::npos || !IsUuid(stem.substr(0, dot)))
+  // The name that jobs without a UUID share is not one job's.
+  if (dot == std::string::npos || dot == 0 || !CanNameJobFiles(stem.substr(0, dot)))
     return "";
   std::string extension = stem.substr(dot);
   for (const char* known : kExtensions) {

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "util/safe_text.h"
+
 namespace {
 
 int Count(const Report& report, Status status) {
@@ -47,9 +49,12 @@ std::string ReportText(const Report& report) {
   for (const CheckLine& line : report) {
     char status[8];
     std::snprintf(status, sizeof status, "%-5s", StatusWord(line.status));
-    text += status + line.name + ": " + line.detail;
+    // Details quote what others wrote (a server's answer, a process's name, a queue's device): as
+    // escapes, it can neither fake report lines nor command the terminal.
+    text +=
+        status + EscapedControlCharacters(line.name) + ": " + EscapedControlCharacters(line.detail);
     if (!line.advice.empty())
-      text += " -> " + line.advice;
+      text += " -> " + EscapedControlCharacters(line.advice);
     text += '\n';
   }
   text += Plural(Count(report, Status::kFail), "check") + " failed, " +

@@ -22,7 +22,8 @@ CheckLine Fail(const std::string& name, const std::string& detail, const std::st
 // "ok", "warn" or "FAIL".
 const char* StatusWord(Status status);
 
-// One line per check ("FAIL  name: detail -> advice") and a closing count.
+// One line per check ("FAIL  name: detail -> advice", control characters as \n, \x1b...) and a
+// closing count.
 std::string ReportText(const Report& report);
 
 // The same as one JSON object: {"checks": [...], "warnings": N, "failed": N, "exit": 0 or 1}.
