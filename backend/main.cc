@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -110,5 +111,6 @@ int main(int argc, char* argv[], char* envp[]) {
   if (isPdf)
     WrapPdfInPjl(log, dataPath, title, job);
 
-  return SubmitJob(log, job, spool.jobUuid, spool.dataFileName, queueStatus);
+  return SubmitJob(log, job, spool.jobUuid, spool.dataFileName, queueStatus,
+                   std::chrono::seconds(device.waitSeconds));
 }

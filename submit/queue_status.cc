@@ -77,3 +77,10 @@ std::string AddressWithoutCredentials(const std::string& serverIp) {
     return serverIp;
   return serverIp.substr(0, hostStart) + serverIp.substr(at + 1);
 }
+
+void ReportWaiting(const QueueStatus& status, const std::string& message) {
+  if (!status.on)
+    return;
+  fputs("STATE: +connecting-to-device\n", stderr);
+  _cupsLangPrintFilter(stderr, "INFO", "%s", message.c_str());
+}

@@ -40,3 +40,7 @@ int ReportUploadProgress(void* target, curl_off_t downloadTotal, curl_off_t down
 
 // The server address as the queue may show it: without user name or password.
 std::string AddressWithoutCredentials(const std::string& serverIp);
+
+// While the job waits for a server that cannot be reached: "STATE: +connecting-to-device" and an
+// INFO line saying so and when the next try comes.
+void ReportWaiting(const QueueStatus& status, const std::string& message);
