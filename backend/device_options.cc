@@ -20,6 +20,16 @@ constexpr BooleanOption kBooleanOptions[] = {
     {"status", &DeviceOptions::statusLines},
 };
 
+// Options whose value is a number of seconds, 0 to kMaxWaitSeconds, in decimal digits.
+struct SecondsOption {
+  const char* name;
+  int DeviceOptions::*field;
+};
+
+constexpr SecondsOption kSecondsOptions[] = {
+    {"wait", &DeviceOptions::waitSeconds},
+};
+
 struct BooleanWord {
   const char* word;
   bool value;
@@ -28,6 +38,15 @@ struct BooleanWord {
 constexpr BooleanWord kBooleanWords[] = {
     {"on", true}, {"yes", true}, {"true", true}, {"off", false}, {"no", false}, {"false", false},
 };
+
+std::optional<int> ParseSeconds(const std::string& text) {
+  if (text.empty() || text.size() > 8 || text.find_first_not_of("0123456789") != std::string::npos)
+    return std::nullopt;
+  int seconds = std::atoi(text.c_str());
+  if (seconds > kMaxWaitSeconds)
+    return std::nullopt;
+  return seconds;
+}
 
 std::optional<bool> ParseBoolean(const std::string& text) {
   for (const BooleanWord& word : kBooleanWords) {
@@ -45,6 +64,16 @@ void ApplyOption(std::ostream& log, DeviceOptions& options, const std::string& p
     if (strcasecmp(name.c_str(), option.name) != 0)
       continue;
     std::optional<bool> parsed = ParseBoolean(value);
+    if (parsed)
+      options.*option.field = *parsed;
+    else
+      Log(log, "device URI option ignored, unknown value", pair);
+    return;
+  }
+  for (const SecondsOption& option : kSecondsOptions) {
+    if (strcasecmp(name.c_str(), option.name) != 0)
+      continue;
+    std::optional<int> parsed = ParseSeconds(value);
     if (parsed)
       options.*option.field = *parsed;
     else

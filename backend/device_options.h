@@ -7,7 +7,11 @@
 // backends take theirs ("virtual-printer:/?status=on").
 struct DeviceOptions {
   bool statusLines = false;  // tell the scheduler how the submission goes (status=on)
+  int waitSeconds = 0;       // how long a job waits for a server that cannot be reached (wait=N)
 };
+
+// The longest wait a queue may ask for (30 days); a larger value is ignored like any unknown one.
+constexpr int kMaxWaitSeconds = 30 * 86400;
 
 // Reads the query after '?': name=value pairs joined by '&' or '+'. Names and values the backend
 // does not know are logged and ignored; without a query every option keeps its default.

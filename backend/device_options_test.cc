@@ -68,4 +68,52 @@ TEST(DeviceOptions, UriThatLibcupsCutOffIsNoted) {
   unsetenv("DEVICE_URI");
 }
 
+TEST(DeviceOptions, WaitInSeconds) {
+  struct Case {
+    std::string uri;
+    int waitSeconds;
+    bool statusLines;
+    std::vector<std::string> logged;
+  } cases[] = {
+      {"virtual-printer:/", 0, false, {}},
+      {"virtual-printer:/?wait=60", 60, false, {}},
+      {"virtual-printer:/?status=on&wait=86400", 86400, true, {}},
+      {"virtual-printer:/?WAIT=0+status=on", 0, true, {}},
+      {"virtual-printer:/?wait=2592000", 2592000, false, {}},
+      {"virtual-printer:/?wait=00000030", 30, false, {}},
+      {"virtual-printer:/?wait=60&wait=5", 5, false, {}},
+      {"virtual-printer:/?wait=2592001",
+       0,
+       false,
+       {"device URI option ignored, unknown value:wait=2592001"}},
+      {"virtual-printer:/?wait=999999999999",
+       0,
+       false,
+       {"device URI option ignored, unknown value:wait=999999999999"}},
+      {"virtual-printer:/?wait=-1", 0, false, {"device URI option ignored, unknown value:wait=-1"}},
+      {"virtual-printer:/?wait=1h", 0, false, {"device URI option ignored, unknown value:wait=1h"}},
+      {"virtual-printer:/?wait= 60",
+       0,
+       false,
+       {"device URI option ignored, unknown value:wait= 60"}},
+      {"virtual-printer:/?wait", 0, false, {"device URI option ignored, unknown value:wait"}},
+      {"virtual-printer:/?wait=&status=on",
+       0,
+       true,
+       {"device URI option ignored, unknown value:wait="}},
+      // CUPS's own backends call theirs contimeout; this one does not know it.
+      {"virtual-printer:/?contimeout=60",
+       0,
+       false,
+       {"device URI option ignored, unknown name:contimeout=60"}},
+  };
+  for (const Case& c : cases) {
+    std::ostringstream log;
+    DeviceOptions options = ReadDeviceOptions(log, c.uri);
+    EXPECT_EQ(options.waitSeconds, c.waitSeconds) << c.uri;
+    EXPECT_EQ(options.statusLines, c.statusLines) << c.uri;
+    EXPECT_EQ(Unstamped(log.str()), c.logged) << c.uri;
+  }
+}
+
 }  // namespace

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -116,5 +117,6 @@ int main(int argc, char* argv[], char* envp[]) {
     return CUPS_BACKEND_FAILED;
   }
 
-  return SubmitJob(log, job, spool.jobUuid, spool.dataFileName, queueStatus);
+  return SubmitJob(log, job, spool.jobUuid, spool.dataFileName, queueStatus,
+                   std::chrono::seconds(device.waitSeconds));
 }

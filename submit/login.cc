@@ -132,7 +132,7 @@ size_t WriteCallback(void* contents, size_t size, size_t count, void* target) {
   return bytes;
 }
 
-int get(const std::string& url, std::string& response) {
+int get(const std::string& url, std::string& response, bool* connected) {
   CURL* curl = curl_easy_init();
   if (curl == nullptr) {
     return CURLE_FAILED_INIT;
@@ -146,19 +146,42 @@ int get(const std::string& url, std::string& response) {
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response);
   SkipCertificateChecksForHttps(curl, url);
   CURLcode result = curl_easy_perform(curl);
+  if (connected != nullptr) {
+    // libcurl counts only the connections it made.
+    long connections = 0;
+    curl_easy_getinfo(curl, CURLINFO_NUM_CONNECTS, &connections);
+    *connected = connections > 0;
+  }
   curl_easy_cleanup(curl);
   return result;
 }
 
+bool ServerUnreachable(int curlResult, bool connected) {
+  if (connected)
+    return false;
+  switch (curlResult) {
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_OPERATION_TIMEDOUT:
+      return true;
+    default:
+      return false;
+  }
+}
+
 std::string authByUserName(std::ostream& log, const std::string& serverIp,
-                           const std::string& userName, const std::string& password) {
+                           const std::string& userName, const std::string& password,
+                           bool* connected) {
   // Encoded so that "&", "#", "+" or a blank in a credential cannot cut or bend the query.
   std::string encodedUser = percentEncode(userName);
   std::string url = loginAddress(serverIp, encodedUser, percentEncode(password));
   std::string response;
   // With no server set, libcurl would take the path's first word for the host and send the
   // credentials to whatever answers to that name.
-  int code = serverIp.empty() ? CURLE_URL_MALFORMAT : get(url, response);
+  if (connected != nullptr)
+    *connected = false;
+  int code = serverIp.empty() ? CURLE_URL_MALFORMAT : get(url, response, connected);
   // The job log is world-readable: the password never goes there.
   Log(log, "url:\n" + loginAddress(MaskedUserInfo(serverIp), encodedUser, "***"));
   if (code == CURLE_OK) {

@@ -7,12 +7,20 @@
 #include <string>
 
 // Logs in with the user's credentials. Returns the response body when the server answered (any
-// HTTP status), otherwise libcurl's result code in decimal.
+// HTTP status), otherwise libcurl's result code in decimal. With `connected`, also tells whether a
+// connection to the server was made.
 std::string authByUserName(std::ostream& log, const std::string& serverIp,
-                           const std::string& userName, const std::string& password);
+                           const std::string& userName, const std::string& password,
+                           bool* connected = nullptr);
 
 // GET of the address; appends the body to `response`. Returns libcurl's result code (0: done).
-int get(const std::string& url, std::string& response);
+// With `connected`, also tells whether the connection was made (false when nothing was sent).
+int get(const std::string& url, std::string& response, bool* connected = nullptr);
+
+// Whether a request that failed with this libcurl result never reached the server: no connection
+// was made because its name (or its proxy's) was not found, the connection was refused or had no
+// route, or the time ran out. A server that answers, refuses the login or breaks off was reached.
+bool ServerUnreachable(int curlResult, bool connected);
 
 // libcurl write callback of `get`: appends the received bytes to the std::string behind `target`.
 size_t WriteCallback(void* contents, size_t size, size_t count, void* target);

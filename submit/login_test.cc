@@ -88,6 +88,33 @@ TEST(LoginAddressTest, BaseAddressFollowsTheServerSetting) {
   }
 }
 
+TEST(ServerUnreachableTest, OnlyWhenNoConnectionWasMade) {
+  struct Case {
+    int result;
+    bool connected;
+    bool unreachable;
+  } cases[] = {
+      {CURLE_COULDNT_RESOLVE_HOST, false, true},
+      {CURLE_COULDNT_RESOLVE_PROXY, false, true},
+      {CURLE_COULDNT_CONNECT, false, true},
+      {CURLE_OPERATION_TIMEDOUT, false, true},
+      // Connected, then the time ran out: the server was reached and did not answer.
+      {CURLE_OPERATION_TIMEDOUT, true, false},
+      {CURLE_OK, true, false},
+      {CURLE_GOT_NOTHING, true, false},
+      {CURLE_RECV_ERROR, true, false},
+      {CURLE_WRITE_ERROR, true, false},
+      {CURLE_SSL_CONNECT_ERROR, true, false},
+      {CURLE_URL_MALFORMAT, false, false},
+      {CURLE_UNSUPPORTED_PROTOCOL, false, false},
+      {CURLE_FAILED_INIT, false, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ServerUnreachable(c.result, c.connected), c.unreachable)
+        << curl_easy_strerror(static_cast<CURLcode>(c.result)) << ", connected " << c.connected;
+  }
+}
+
 class LoginTest : public ScratchDirTest {
  protected:
   // Credentials that only reach the server intact when encoded.
@@ -143,6 +170,33 @@ TEST_F(LoginTest, HttpsServerWithSelfSignedCertificateIsAccepted) {
   std::string answer = authByUserName(log_, "https://" + server_.address(), kUser, kPassword);
   EXPECT_NE(answer.find(R"("code":"01")"), std::string::npos) << answer;
   EXPECT_NE(log_.str().find("url:\nhttps://" + server_.address() + kLoginPath), std::string::npos);
+}
+
+TEST_F(LoginTest, TellsWhetherTheServerWasReached) {
+  ASSERT_TRUE(startServer("ok"));
+  PrintServerProcess refusing;
+  ASSERT_TRUE(refusing.start({"--mode", "refuse"}));
+  struct Case {
+    std::string server;
+    bool answered;  // else the answer is libcurl's result
+    std::string result;
+    bool connected;
+  } cases[] = {
+      {server_.address(), true, "", true},
+      {refusing.address(), true, "", true},
+      {"127.0.0.1:" + std::to_string(UnusedLoopbackPort()), false, "7", false},
+      {"no-such-host.invalid", false, "6", false},
+      {"", false, "3", false},
+  };
+  for (const Case& c : cases) {
+    bool connected = !c.connected;
+    std::string answer = authByUserName(log_, c.server, kUser, kPassword, &connected);
+    EXPECT_EQ(connected, c.connected) << c.server;
+    if (c.answered)
+      EXPECT_NE(answer.find("\"code\""), std::string::npos) << c.server << ": " << answer;
+    else
+      EXPECT_EQ(answer, c.result) << c.server;
+  }
 }
 
 }  // namespace

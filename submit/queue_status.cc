@@ -93,3 +93,10 @@ int ReportUploadProgress(void* target, curl_off_t, curl_off_t, curl_off_t upload
   fprintf(stderr, "ATTR: job-media-progress=%d\n", percent);
   return 0;
 }
+
+void ReportWaiting(const QueueStatus& status, const std::string& message) {
+  if (!status.on)
+    return;
+  fputs("STATE: +connecting-to-device\n", stderr);
+  PrintStatusLine(status, "INFO", message);
+}

@@ -49,3 +49,7 @@ struct UploadProgress {
 // libcurl transfer-information callback (target: an UploadProgress); never stops the transfer.
 int ReportUploadProgress(void* target, curl_off_t downloadTotal, curl_off_t downloaded,
                          curl_off_t uploadTotal, curl_off_t uploaded);
+
+// While the job waits for a server that cannot be reached: "STATE: +connecting-to-device" and an
+// INFO line saying so and when the next try comes.
+void ReportWaiting(const QueueStatus& status, const std::string& message);

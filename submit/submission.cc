@@ -3,9 +3,14 @@
 #include <cups/backend.h>
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <ctime>
 #include <exception>
 #include <nlohmann/json.hpp>
+#include <optional>
+#include <thread>
+#include <utility>
 
 #include "config/server_settings.h"
 #include "submit/login.h"
@@ -78,9 +83,30 @@ int upload(std::ostream& log, const ConfigInfo& config, const std::string& token
   return CUPS_BACKEND_OK;
 }
 
+using Clock = std::chrono::system_clock;
+
+// A try's result when the server could not be reached and the job waits for it.
+constexpr int kTryAgain = -1;
+
+// The server a try could not reach, for the queue's message.
+struct Unreached {
+  std::string serverIp;
+  std::string reason;  // libcurl's words
+};
+
+// With time left in the wait, a login that reached no server ends the try (`answer` is then
+// libcurl's result in decimal).
+bool waitsForServer(const std::string& answer, bool connected,
+                    const std::optional<Clock::time_point>& waitUntil) {
+  return waitUntil && Clock::now() < *waitUntil && !answer.empty() &&
+         answer.find_first_not_of("0123456789") == std::string::npos &&
+         ServerUnreachable(std::atoi(answer.c_str()), connected);
+}
+
 // Everything but the exception path; JSON errors in the login answer escape from here.
 int submitSteps(std::ostream& log, const JobInfo& job, const std::string& jobUuid,
-                const std::string& dataFileName, const QueueStatus& status) {
+                const std::string& dataFileName, const QueueStatus& status,
+                const std::optional<Clock::time_point>& waitUntil, Unreached& unreached) {
   ConfigInfo config = getServerInfo(log);
   if (credentialsMissing(config)) {
     Log(log, "username or password or serverip is empty!");
@@ -90,7 +116,15 @@ int submitSteps(std::ostream& log, const JobInfo& job, const std::string& jobUui
   }
   Log(log, "start login get token");
   ReportConnecting(status);
-  std::string answer = authByUserName(log, config.ServerIp, config.UserName, config.PassWord2);
+  bool connected = false;
+  std::string answer =
+      authByUserName(log, config.ServerIp, config.UserName, config.PassWord2, &connected);
+  if (waitsForServer(answer, connected, waitUntil)) {
+    // The queue stays connecting-to-device until the server answers or the wait ends.
+    unreached = {config.ServerIp,
+                 curl_easy_strerror(static_cast<CURLcode>(std::atoi(answer.c_str())))};
+    return kTryAgain;
+  }
   ReportConnected(status);
   // A failed request returns a bare error number, which lands here too.
   if (answer.find("code") == std::string::npos) {
@@ -111,12 +145,12 @@ int submitSteps(std::ostream& log, const JobInfo& job, const std::string& jobUui
   return upload(log, config, token, job, dataFileName, status);
 }
 
-}  // namespace
-
-int SubmitJob(std::ostream& log, const JobInfo& job, const std::string& jobUuid,
-              const std::string& dataFileName, const QueueStatus& status) {
+// One try: the settings, the login and the upload.
+int submitOnce(std::ostream& log, const JobInfo& job, const std::string& jobUuid,
+               const std::string& dataFileName, const QueueStatus& status,
+               const std::optional<Clock::time_point>& waitUntil, Unreached& unreached) {
   try {
-    return submitSteps(log, job, jobUuid, dataFileName, status);
+    return submitSteps(log, job, jobUuid, dataFileName, status, waitUntil, unreached);
   } catch (const std::exception& e) {
     Log(log, std::string("Error occurred:") + WithoutQuotedInput(e.what()));
     ReportFailure(status, kUnreadableAnswer);
@@ -125,5 +159,57 @@ int SubmitJob(std::ostream& log, const JobInfo& job, const std::string& jobUuid,
       Log(log, "notify res:", "1");
     }
     return CUPS_BACKEND_STOP;
+  }
+}
+
+std::string localTime(Clock::time_point when, const char* format) {
+  std::time_t seconds = Clock::to_time_t(when);
+  struct tm local {};
+  localtime_r(&seconds, &local);
+  char text[64] = {};
+  std::strftime(text, sizeof text, format, &local);
+  return text;
+}
+
+}  // namespace
+
+std::chrono::seconds WaitPause(int failedTries) {
+  std::chrono::seconds pause(1), next(2);
+  for (int i = 1; i < failedTries && pause < kMaxWaitPause; ++i) {
+    pause = std::exchange(next, pause + next);
+  }
+  return std::min(pause, kMaxWaitPause);
+}
+
+std::string WaitingMessage(const std::string& serverIp, const std::string& reason,
+                           std::chrono::seconds pause, Clock::time_point nextTry,
+                           Clock::time_point waitUntil) {
+  return "The print server at " + MaskedUserInfo(serverIp) +
+         " cannot be reached: " + reason + ". Next try in " + std::to_string(pause.count()) +
+         " s, at " + localTime(nextTry, "%H:%M:%S") + "; the job waits for the server until " +
+         localTime(waitUntil, "%Y-%m-%d %H:%M:%S");
+}
+
+int SubmitJob(std::ostream& log, const JobInfo& job, const std::string& jobUuid,
+              const std::string& dataFileName, const QueueStatus& status,
+              std::chrono::seconds wait) {
+  std::optional<Clock::time_point> waitUntil;
+  if (wait > std::chrono::seconds(0))
+    waitUntil = Clock::now() + wait;
+  for (int failedTries = 1;; ++failedTries) {
+    Unreached unreached;
+    int result = submitOnce(log, job, jobUuid, dataFileName, status, waitUntil, unreached);
+    if (result != kTryAgain)
+      return result;
+    // The last try comes when the wait ends, not after it.
+    Clock::time_point now = Clock::now();
+    Clock::duration pause = std::clamp<Clock::duration>(*waitUntil - now, Clock::duration::zero(),
+                                                        WaitPause(failedTries));
+    std::chrono::seconds shown = std::chrono::ceil<std::chrono::seconds>(pause);
+    Log(log, "server cannot be reached, next try in " + std::to_string(shown.count()) + " s");
+    ReportWaiting(status, WaitingMessage(unreached.serverIp, unreached.reason, shown, now + pause,
+                                         *waitUntil));
+    // A cancel (SIGTERM, whose default action is back since spooling) ends the backend here.
+    std::this_thread::sleep_for(pause);
   }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <ostream>
 #include <string>
 
@@ -10,5 +11,24 @@
 // data file from the log directory. When the server cannot take the job the local notifier is
 // told (content: the job UUID). Returns the backend exit status: 0 uploaded, 2 login refused,
 // 4 anything else. With the queue's status on, each step and failure is also told to the queue.
+//
+// With a wait (the device URI's wait=SECONDS), a server that cannot be reached (ServerUnreachable)
+// is tried again, after pauses that grow to kMaxWaitPause, each try reading the settings afresh,
+// until the wait has passed since the first try; the last try then ends as without a wait. A wait
+// of 0 is none.
 int SubmitJob(std::ostream& log, const JobInfo& job, const std::string& jobUuid,
-              const std::string& dataFileName, const QueueStatus& status = QueueStatus{});
+              const std::string& dataFileName, const QueueStatus& status = QueueStatus{},
+              std::chrono::seconds wait = std::chrono::seconds(0));
+
+// The longest pause between two tries while the server cannot be reached.
+constexpr std::chrono::seconds kMaxWaitPause(30);
+
+// The pause after that many failed tries (1, 2, ...): 1, 2, 3, 5, 8, 13, 21 s, then kMaxWaitPause.
+std::chrono::seconds WaitPause(int failedTries);
+
+// What the queue shows while the job waits: the server (without credentials) and libcurl's words,
+// when the next try comes and until when the job waits.
+std::string WaitingMessage(const std::string& serverIp, const std::string& reason,
+                           std::chrono::seconds pause,
+                           std::chrono::system_clock::time_point nextTry,
+                           std::chrono::system_clock::time_point waitUntil);

@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include "tests/support/client_settings.h"
 #include "tests/support/files.h"
@@ -121,6 +123,7 @@ struct Outcome {
   std::vector<std::string> lines = {};
   size_t notifications = 1;
   std::vector<std::string> absent = {};
+  bool reached = true;  // the server was reached, or nothing was sent: a wait changes nothing
 };
 
 const std::vector<std::string> kEmptySettingLines = {
@@ -173,12 +176,14 @@ const Outcome kOutcomes[] = {
      .lines = {"Request failed. Error code: 28\n", "login failed\n"}},
     {.name = "nobody at the server address",
      .settings = {kUnusedPort, "alice", "pw"},
-     .lines = {"Request failed. Error code: 7\n", "login failed\n"}},
+     .lines = {"Request failed. Error code: 7\n", "login failed\n"},
+     .reached = false},
     {.name = "user information in the server setting",
      .settings = {"alice:Xy9@pw@127.0.0.1:1", "alice", "pw"},
      .lines = {"ServerIp:\"***@127.0.0.1:1\"", "url:\nhttp://***@127.0.0.1:1/quoradex/",
                "login failed\n"},
-     .absent = {"Xy9"}},
+     .absent = {"Xy9"},
+     .reached = false},
     {.name = "missing data file",
      .dataFile = false,
      .lines = {"login success\n", "uploadFileToQuoradexV2\n",
@@ -187,9 +192,21 @@ const Outcome kOutcomes[] = {
      .absent = {"upload finished"}},
 };
 
-TEST_F(SubmitJobTest, EveryWayALoginOrUploadEnds) {
+// With a wait too: only a server that cannot be reached is waited for, not one that refuses the
+// login, answers what cannot be read, stalls or breaks off the upload.
+std::vector<std::pair<Outcome, std::chrono::seconds>> Roads() {
+  std::vector<std::pair<Outcome, std::chrono::seconds>> roads;
   for (const Outcome& o : kOutcomes) {
-    SCOPED_TRACE(o.name);
+    roads.push_back({o, std::chrono::seconds(0)});
+    if (o.reached)
+      roads.push_back({o, std::chrono::seconds(60)});
+  }
+  return roads;
+}
+
+TEST_F(SubmitJobTest, EveryWayALoginOrUploadEnds) {
+  for (const auto& [o, wait] : Roads()) {
+    SCOPED_TRACE(std::string(o.name) + ", wait " + std::to_string(wait.count()) + " s");
     PrintServerProcess server;
     ASSERT_TRUE(server.start({"--mode", o.mode, "--user", "alice:s3cret &+#", "--notifier"}));
     Settings settings = o.settings;
@@ -204,9 +221,10 @@ TEST_F(SubmitJobTest, EveryWayALoginOrUploadEnds) {
     ASSERT_TRUE(writeSettings(settings));
     std::ostringstream log;
     auto begin = std::chrono::steady_clock::now();
-    EXPECT_EQ(SubmitJob(log, SampleJob(), kUuid, dataFileName_), o.status);
+    EXPECT_EQ(SubmitJob(log, SampleJob(), kUuid, dataFileName_, QueueStatus{}, wait), o.status);
     EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(8));
     expectLinesInOrder(log.str(), o.lines);
+    EXPECT_EQ(log.str().find("server cannot be reached"), std::string::npos) << log.str();
     for (const std::string& absent : o.absent) {
       EXPECT_EQ(log.str().find(absent), std::string::npos) << absent << "\n" << log.str();
     }
@@ -246,6 +264,174 @@ TEST_F(SubmitJobTest, MissingNotifierIsNotedOnlyOnTheExceptionPath) {
     EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(3)) << c.mode;
     EXPECT_EQ(log.str().find(" notify res::1\n") != std::string::npos, c.noted) << log.str();
   }
+}
+
+// ---- Waiting for a server that cannot be reached (the device URI's wait=SECONDS).
+
+TEST(WaitPauseTest, GrowsToItsMaximum) {
+  std::vector<long> pauses;
+  for (int failed = 1; failed <= 10; ++failed)
+    pauses.push_back(WaitPause(failed).count());
+  EXPECT_EQ(pauses, (std::vector<long>{1, 2, 3, 5, 8, 13, 21, 30, 30, 30}));
+  EXPECT_EQ(WaitPause(100000), kMaxWaitPause);
+}
+
+TEST(WaitingMessageTest, NamesTheServerWithoutCredentialsAndTheNextTry) {
+  auto now = std::chrono::system_clock::now();
+  std::string message = WaitingMessage("https://bob:pw@print.example:8443/base",
+                                       "Couldn't connect to server", std::chrono::seconds(8),
+                                       now + std::chrono::seconds(8), now + std::chrono::hours(24));
+  std::regex expected(
+      R"(The print server at https://print\.example:8443/base cannot be reached: Couldn't )"
+      R"(connect to server\. Next try in 8 s, at \d\d:\d\d:\d\d; the job waits for the )"
+      R"(server until \d{4}-\d\d-\d\d \d\d:\d\d:\d\d)");
+  EXPECT_TRUE(std::regex_match(message, expected)) << message;
+}
+
+// The lines a run wrote for the queue (not libcurl's trace).
+std::vector<std::string> StatusLines(const std::string& err) {
+  std::vector<std::string> lines;
+  for (const std::string& line : Lines(err)) {
+    if (line.starts_with("STATE:") || line.starts_with("INFO:") || line.starts_with("ERROR:"))
+      lines.push_back(line);
+  }
+  return lines;
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+class WaitTest : public SubmitJobTest {
+ protected:
+  void SetUp() override {
+    SubmitJobTest::SetUp();
+    // Tells of any notifier message; a server that comes up later does not play the notifier.
+    ASSERT_TRUE(notifier_.start({"--notifier"}));
+    port_ = UnusedLoopbackPort();
+    unreachable_.serverIp = "127.0.0.1:" + std::to_string(port_);
+  }
+
+  size_t notified() const {
+    return Lines(ReadFile(notifier_.store() + "/notifications.log")).size();
+  }
+
+  // Runs SubmitJob with the queue's status on; its status lines land in `err`.
+  int submitWithStatus(std::ostringstream& log, std::chrono::seconds wait, std::string& err) {
+    testing::internal::CaptureStderr();
+    int status = SubmitJob(log, SampleJob(), kUuid, dataFileName_, QueueStatus{true}, wait);
+    err = testing::internal::GetCapturedStderr();
+    return status;
+  }
+
+  PrintServerProcess notifier_;
+  int port_ = -1;
+  Settings unreachable_;
+};
+
+// Each try reads the settings, logs in and, with the server out of reach, says when it tries again.
+void ExpectWaitingTries(const std::vector<std::string>& lines, size_t tries) {
+  size_t waits = 0;
+  for (const std::string& line : lines)
+    waits += line.starts_with("server cannot be reached, next try in ") ? 1 : 0;
+  EXPECT_EQ(waits, tries);
+}
+
+TEST_F(WaitTest, RunningOutEndsAsWithoutAWait) {
+  ASSERT_TRUE(writeSettings(unreachable_));
+  std::ostringstream withoutLog, withLog;
+  std::string withoutErr, withErr;
+  EXPECT_EQ(submitWithStatus(withoutLog, std::chrono::seconds(0), withoutErr), 4);
+  EXPECT_EQ(notified(), 1u);
+  auto begin = std::chrono::steady_clock::now();
+  EXPECT_EQ(submitWithStatus(withLog, std::chrono::seconds(2), withErr), 4);
+  double took = SecondsSince(begin);
+  std::printf("a wait of 2 s for a server that stays away: %.2f s\n", took);
+  EXPECT_GE(took, 2.0);
+  EXPECT_LT(took, 3.5);
+  EXPECT_EQ(notified(), 2u) << "the notifier is told once, when the wait ends";
+
+  // Tries at 0, 1 and 2 s, the last at the end of the wait; it ends with the lines of today's.
+  std::vector<std::string> without = Unstamped(withoutLog.str());
+  std::vector<std::string> with = Unstamped(withLog.str());
+  ASSERT_GT(with.size(), without.size());
+  EXPECT_EQ(std::vector<std::string>(with.end() - without.size(), with.end()), without)
+      << withLog.str();
+  ExpectWaitingTries(with, 2);
+  std::vector<std::string> tries(with.begin(), with.end() - without.size());
+  EXPECT_EQ(tries.size(), 2 * without.size()) << "each try's lines, then when the next comes";
+  EXPECT_EQ(Lines(withErr).back(), Lines(withoutErr).back());
+
+  // The queue: connecting while it waits, with the server and the next try; then today's lines.
+  std::vector<std::string> statusWithout = StatusLines(withoutErr);
+  std::vector<std::string> statusWith = StatusLines(withErr);
+  ASSERT_EQ(statusWith.size(), statusWithout.size() + 8) << withErr;
+  EXPECT_EQ(std::vector<std::string>(statusWith.end() - statusWithout.size(), statusWith.end()),
+            statusWithout);
+  const std::string waiting = "INFO: The print server at " + unreachable_.serverIp +
+                              " cannot be reached: Couldn't connect to server. Next try in ";
+  for (size_t i = 0; i < 8; i += 4) {
+    EXPECT_EQ(statusWith[i], "STATE: +connecting-to-device");
+    EXPECT_EQ(statusWith[i + 1], "INFO: Connecting to the print server");
+    EXPECT_EQ(statusWith[i + 2], "STATE: +connecting-to-device");
+    EXPECT_TRUE(statusWith[i + 3].starts_with(waiting)) << statusWith[i + 3];
+  }
+  EXPECT_TRUE(statusWith[3].starts_with(waiting + "1 s, at ")) << statusWith[3];
+  EXPECT_TRUE(FileExists(dataPath())) << "the job's data stays";
+}
+
+TEST_F(WaitTest, ServerThatComesUpGetsTheJobOnce) {
+  ASSERT_TRUE(writeSettings(unreachable_));
+  std::ostringstream log;
+  std::string err;
+  int status = -1;
+  auto begin = std::chrono::steady_clock::now();
+  double took = 0;
+  std::thread job([&] {
+    status = submitWithStatus(log, std::chrono::seconds(60), err);
+    took = SecondsSince(begin);
+  });
+  // Started from this thread: the server dies with the thread that started it.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  PrintServerProcess late;
+  EXPECT_TRUE(late.start({"--port", std::to_string(port_), "--user", "alice:s3cret &+#"}));
+  job.join();
+  EXPECT_EQ(status, 0) << log.str();
+  std::printf("server up after 1.5 s: uploaded after %.2f s\n", took);
+  EXPECT_LT(took, 5.0) << "tries at 0, 1 and 3 s";
+  ExpectWaitingTries(Unstamped(log.str()), 2);
+  expectLinesInOrder(
+      log.str(),
+      {"Request failed. Error code: 7\n", "server cannot be reached, next try in 1 s\n",
+       "server cannot be reached, next try in 2 s\n", "login success\n", "upload finished\n"});
+  ASSERT_EQ(StoredJobs(late.store()).size(), 1u);
+  EXPECT_EQ(notified(), 0u);
+  std::vector<std::string> status_lines = StatusLines(err);
+  EXPECT_EQ(std::count(status_lines.begin(), status_lines.end(), "STATE: -connecting-to-device"), 1)
+      << err;
+}
+
+TEST_F(WaitTest, EachTryReadsTheSettingsAfresh) {
+  PrintServerProcess server;
+  ASSERT_TRUE(server.start({"--user", "alice:s3cret &+#"}));
+  // The old address, and a password the server would refuse.
+  Settings old = unreachable_;
+  old.password = "expired";
+  ASSERT_TRUE(writeSettings(old));
+  std::thread signsIn([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    Settings fresh;
+    fresh.serverIp = server.address();
+    EXPECT_TRUE(writeSettings(fresh));
+  });
+  std::ostringstream log;
+  EXPECT_EQ(
+      SubmitJob(log, SampleJob(), kUuid, dataFileName_, QueueStatus{}, std::chrono::seconds(60)), 0)
+      << log.str();
+  signsIn.join();
+  ExpectWaitingTries(Unstamped(log.str()), 2);
+  EXPECT_EQ(StoredJobs(server.store()).size(), 1u);
+  EXPECT_EQ(notified(), 0u);
 }
 
 }  // namespace

@@ -180,6 +180,38 @@ const std::vector<BrokenCase> kBrokenCases = {
      },
      {"FAIL queue office: virtual-printer:/, stopped"},
      1},
+    // Each queue's wait for a server that cannot be reached, and whether the scheduler lets a job
+    // wait that long (job-cancel-after-default: MaxJobTime, 3 hours, unless the queue sets it).
+    {"QueueWithoutWait",
+     nullptr,
+     nullptr,
+     {},
+     0,
+     {},
+     "ok   queue office: virtual-printer:/, idle; a server that cannot be reached stops the queue "
+     "(no wait)\n"},
+    {"QueueWaitsLongerThanTheSchedulerKeepsAJob",
+     nullptr,
+     [](const World&) {
+       RunCommand({"lpadmin", "-p", "office", "-v", "virtual-printer:/?status=on&wait=86400"});
+     },
+     {"warn queue office: virtual-printer:/?status=on&wait=86400, idle; waits 86400 s (24 hours) "
+      "for a server that cannot be reached, but the scheduler cancels a job after 10800 s "
+      "(job-cancel-after-default)"},
+     0,
+     {},
+     "-> lpadmin -p office -o job-cancel-after-default=97200\n"},
+    {"QueueWaitsWithinTheSchedulersTime",
+     nullptr,
+     [](const World&) {
+       RunCommand({"lpadmin", "-p", "office", "-v", "virtual-printer:/?wait=60", "-o",
+                   "job-cancel-after-default=97200"});
+     },
+     {},
+     0,
+     {},
+     "ok   queue office: virtual-printer:/?wait=60, idle; waits 60 s (1 minute) for a server that "
+     "cannot be reached\n"},
     {"UserListensOnNotifierPort",
      [](SetUpChoices& c) { c.notifier = false; },
      [](const World&) { ListenAsNobody(kNotifierPort); },

@@ -685,6 +685,171 @@ TEST_F(CupsRoad, QueueStatusOnRequest) {
   }
 }
 
+// ---- A queue that waits for its server: with wait=SECONDS in its device URI, a job whose server
+// cannot be reached stays processing, the queue tells when the next try comes, and the job goes
+// once the server answers; a cancel ends it at once. The same rows without the option show
+// today's road: the queue stops at once.
+
+enum class DuringTheWait {
+  kServerComesUp,  // a server starts at the job's address a few seconds in
+  kNothing,        // the server stays away past the wait
+  kCancel,         // the job is cancelled
+  kNewSettings,    // the user signs in: the settings name a server that answers, a new password
+};
+
+struct WaitRoad {
+  const char* name;
+  DuringTheWait during;
+  int wait;       // the waiting queue's wait=; short where the wait must run out
+  int state;      // the waiting queue's job, once the scheduler is done with it
+  bool uploaded;  // by the waiting queue; without the option nothing ever is
+};
+
+const WaitRoad kWaitRoads[] = {
+    {"ServerComesUp", DuringTheWait::kServerComesUp, 60, IPP_JSTATE_COMPLETED, true},
+    {"ServerStaysDown", DuringTheWait::kNothing, 3, IPP_JSTATE_PENDING, false},
+    {"CancelDuringTheWait", DuringTheWait::kCancel, 60, IPP_JSTATE_CANCELED, false},
+    {"NewSettingsDuringTheWait", DuringTheWait::kNewSettings, 60, IPP_JSTATE_COMPLETED, true},
+};
+
+constexpr char kWaitingMark[] = ". Next try in ";
+
+TEST_F(CupsRoad, QueueWaitsForAServerThatCannotBeReached) {
+  const std::string document = "%!PS-Adobe-3.0\n%%Pages: 1\nshowpage\n";
+  bool shownLpstat = false;
+  for (const WaitRoad& road : kWaitRoads) {
+    for (bool waiting : {true, false}) {
+      const std::string queue = std::string(waiting ? "wait-" : "nowait-") + road.name;
+      SCOPED_TRACE(queue);
+      const std::string uri = waiting
+                                  ? "virtual-printer:/?status=on&wait=" + std::to_string(road.wait)
+                                  : "virtual-printer:/?status=on";
+      const int port = UnusedPort();
+      const std::string address = "127.0.0.1:" + std::to_string(port);
+      auto settings = Credentials(world_);
+      settings["ServerIp"] = address;
+      if (road.during == DuringTheWait::kNewSettings)
+        settings["PassWord2"] = "expired";
+      WriteSettings(settings);
+      ASSERT_EQ(AddQueue(world_, queue, MakePpd("Generic PostScript Printer", true), uri), "");
+      std::string uuid = NextUuid();
+      std::string file = world_.root + "/document-" + queue;
+      WriteFile(file, document);
+      size_t notifiedBefore = Notifications(world_).size();
+      std::string error;
+      int id = SubmitJob(queue, file, {"-t", "Wait", "-o", "job-uuid=urn:uuid:" + uuid}, error);
+      ASSERT_GT(id, 0) << error;
+      lastJob_ = id;
+
+      auto submitted = std::chrono::steady_clock::now();
+      auto since = [](std::chrono::steady_clock::time_point t) {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+      };
+      PrintServerProcess late;
+      bool acted = false, sawWaiting = false, everStopped = false;
+      double cancelledAt = -1, goneAt = -1, doneAt = -1;
+      std::string waitingMessage;
+      std::vector<std::string> waitingReasons;
+      JobOutcome outcome = AskJob(queue, id);
+      while (since(submitted) < 60) {
+        everStopped = everStopped || outcome.queueStopped;
+        bool waitsNow = outcome.queueMessage.find(kWaitingMark) != std::string::npos;
+        if (waitsNow && !sawWaiting) {
+          sawWaiting = true;
+          waitingMessage = outcome.queueMessage;
+          waitingReasons = outcome.queueReasons;
+          EXPECT_TRUE(BackendRunning()) << "the backend waits for the server";
+          if (!shownLpstat) {
+            shownLpstat = true;
+            std::printf("--- lpstat -l -p %s, while the job waits\n%s", queue.c_str(),
+                        RunCommand({"lpstat", "-l", "-p", queue}).output.c_str());
+            std::printf("--- lpstat -l -o %s, while the job waits\n%s", queue.c_str(),
+                        RunCommand({"lpstat", "-l", "-o", queue}).output.c_str());
+          }
+        }
+        bool done = outcome.state >= IPP_JSTATE_CANCELED ||
+                    (outcome.state == IPP_JSTATE_PENDING && outcome.queueStopped);
+        // With the wait, act while the job waits; without, once the queue has stopped.
+        bool actNow = !acted && (waiting ? sawWaiting : done);
+        if (actNow && road.during == DuringTheWait::kServerComesUp &&
+            (!waiting || since(submitted) >= 2)) {
+          EXPECT_TRUE(late.start({"--port", std::to_string(port), "--user", "alice:s3cret"}));
+          acted = true;
+        } else if (actNow && road.during == DuringTheWait::kNewSettings) {
+          WriteSettings(Credentials(world_));
+          acted = true;
+        } else if (actNow && road.during == DuringTheWait::kCancel) {
+          EXPECT_EQ(RunCommand({"cancel", queue + "-" + std::to_string(id)}).status, 0);
+          cancelledAt = since(submitted);
+          acted = true;
+        } else if (actNow && road.during == DuringTheWait::kNothing) {
+          acted = true;
+        }
+        if (cancelledAt >= 0 && goneAt < 0 && !BackendRunning())
+          goneAt = since(submitted);
+        bool cancelled = road.during == DuringTheWait::kCancel;
+        bool finished =
+            done && acted && (!cancelled || (goneAt >= 0 && outcome.state >= IPP_JSTATE_CANCELED));
+        if (finished) {
+          doneAt = since(submitted);
+          break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        outcome = AskJob(queue, id);
+      }
+      ASSERT_GE(doneAt, 0) << "the scheduler was not done with the job within 60 s";
+
+      size_t uploads = StoredUpload(world_, uuid + ".ps").empty() ? 0 : 1;
+      for (const std::string& job : StoredJobs(late.store()))
+        uploads += FileExists(job + "/" + uuid + ".ps") ? 1 : 0;
+      size_t notified = Notifications(world_).size() - notifiedBefore;
+      const std::string todays = "The print server at " + address +
+                                 " cannot be reached: Couldn't connect to server. Check the server "
+                                 "address and the network, then resume the printer";
+      std::printf("%s: done after %.2f s\n", queue.c_str(), doneAt);
+      if (waiting) {
+        EXPECT_TRUE(sawWaiting) << "the queue never showed the wait";
+        EXPECT_TRUE(waitingMessage.starts_with("The print server at " + address +
+                                               " cannot be reached: Couldn't connect to server. "
+                                               "Next try in "))
+            << waitingMessage;
+        EXPECT_EQ(waitingMessage.find("s3cret"), std::string::npos);
+        EXPECT_TRUE(Contains(waitingReasons, "connecting-to-device")) << waitingMessage;
+        EXPECT_EQ(outcome.state, road.state);
+        EXPECT_EQ(uploads, road.uploaded ? 1u : 0u);
+        // Only a wait that runs out stops the queue, as today, and tells the notifier.
+        bool runsOut = road.state == IPP_JSTATE_PENDING;
+        EXPECT_EQ(everStopped, runsOut);
+        EXPECT_EQ(notified, runsOut ? 1u : 0u);
+        if (runsOut) {
+          EXPECT_EQ(outcome.queueMessage, todays);
+          EXPECT_GE(doneAt, road.wait);
+          EXPECT_LT(doneAt, road.wait + 2.0);
+        }
+        if (road.during == DuringTheWait::kCancel) {
+          std::printf("%s: backend gone %.2f s after the cancel\n", queue.c_str(),
+                      goneAt - cancelledAt);
+          EXPECT_LT(goneAt - cancelledAt, 1.0);
+        }
+      } else {
+        // Today's road: the queue stops at once, whatever comes after.
+        EXPECT_FALSE(sawWaiting) << outcome.queueMessage;
+        EXPECT_TRUE(everStopped);
+        EXPECT_EQ(outcome.state,
+                  road.during == DuringTheWait::kCancel ? IPP_JSTATE_CANCELED : IPP_JSTATE_PENDING);
+        EXPECT_EQ(outcome.queueMessage, todays);
+        EXPECT_EQ(uploads, 0u);
+        EXPECT_EQ(notified, 1u);
+        EXPECT_LT(doneAt, 2.0);
+      }
+      // The job's files stay in every case.
+      EXPECT_EQ(InLogDir(uuid + ".ps"), document);
+      EXPECT_EQ(Lines(InLogDir(uuid + ".ctl")).size(), 9u);
+      RunCommand({"cancel", "-a", queue});
+    }
+  }
+}
+
 }  // namespace
 
 // ---- Installation: cmake --install puts the backend where CUPS looks for it, in the form CUPS

@@ -233,8 +233,13 @@ JobOutcome AskJob(const std::string& queue, int id) {
   ippDelete(job);
   ipp_t* printer =
       Ask(IPP_OP_GET_PRINTER_ATTRIBUTES, "printer-uri", "ipp://localhost/printers/" + queue,
-          {"printer-state", "printer-state-message"});
+          {"printer-state", "printer-state-message", "printer-state-reasons"});
   ipp_attribute_t* state = ippFindAttribute(printer, "printer-state", IPP_TAG_ENUM);
+  if (ipp_attribute_t* reasons =
+          ippFindAttribute(printer, "printer-state-reasons", IPP_TAG_KEYWORD)) {
+    for (int i = 0; i < ippGetCount(reasons); ++i)
+      outcome.queueReasons.push_back(ippGetString(reasons, i, nullptr));
+  }
   outcome.queueStopped = state != nullptr && ippGetInteger(state, 0) == IPP_PSTATE_STOPPED;
   outcome.queueMessage = TextOf(printer, "printer-state-message");
   ippDelete(printer);

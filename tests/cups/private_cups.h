@@ -59,9 +59,10 @@ struct JobOutcome {
   int state = 0;  // IPP job-state: 4 held, 7 canceled, 8 aborted, 9 completed; 0 unknown
   std::vector<std::string> reasons;  // job-state-reasons
   bool queueStopped = false;
-  std::string jobMessage;    // job-printer-state-message
-  std::string queueMessage;  // printer-state-message
-  int impressions = 0;       // job-impressions-completed
+  std::string jobMessage;                 // job-printer-state-message
+  std::string queueMessage;               // printer-state-message
+  std::vector<std::string> queueReasons;  // printer-state-reasons
+  int impressions = 0;                    // job-impressions-completed
 };
 
 // The job and its queue as the scheduler sees them now.

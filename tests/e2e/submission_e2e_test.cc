@@ -2,6 +2,7 @@
 // job travels from standard input to the server, and the exit status tells the scheduler how.
 
 #include <filesystem>
+#include <regex>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -198,6 +199,76 @@ INSTANTIATE_TEST_SUITE_P(
                          "alice:p@ssw0rd@127.0.0.1:1\\nSTATE: +media-empty-error\\r\\nATTR: "
                          "marker-levels=0"}),
     testing::PrintToStringParamName());
+
+// ---- wait=0, or no wait at all: the backend of before, byte for byte. A wait on a reachable
+// server changes nothing either.
+
+struct JobRun {
+  int status = -1;
+  std::string err;
+  std::vector<std::string> log;
+};
+
+// What may differ between two runs of the same job: libcurl's timings, the server's Date header,
+// the upload's progress, the stamps of the job log, the number the server gives the upload and
+// the DEVICE_URI in the log's environment lines.
+std::string Steady(const std::string& err) {
+  std::string text = std::regex_replace(err, std::regex(R"(after \d+ ms)"), "after N ms");
+  text = std::regex_replace(text, std::regex(R"(< Date: [^\n]*\n)"), "< Date: D\n");
+  text = std::regex_replace(
+      text, std::regex(R"((INFO: Sending the job|ATTR: job-media-progress)[^\n]*\n)"), "");
+  return text;
+}
+
+JobRun RunJob(const std::string& serverIp, const std::string& deviceUri) {
+  ResetSandbox();
+  WriteFile(SandboxDir() + "/private/var/spool/VirtualFile",
+            ClientSettingsPlist(
+                {{"PassWord2", "pa ss&#+"}, {"ServerIp", serverIp}, {"UserName", "alice"}}));
+  BackendCall call;
+  call.args = {"11", "alice", "Minutes", "1", std::string("job-uuid=urn:uuid:") + kUuid};
+  call.env = CupsEnvironment("HP LaserJet", VP_BINARY_DIR "/tools/plutil:/usr/bin:/bin");
+  call.env.push_back("DEVICE_URI=" + deviceUri);
+  call.stdinData = kPostScript;
+  BackendRun backend = RunBackend(call);
+  JobRun run{backend.status, Steady(backend.err), {}};
+  for (const std::string& line : Unstamped(ReadFile(LogDir() + "vlog.txt"))) {
+    std::string steady =
+        std::regex_replace(line, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d )"), "T ");
+    steady = std::regex_replace(steady, std::regex(R"("job":"job-\d+")"), R"("job":"job-N")");
+    if (steady.find("DEVICE_URI=") == std::string::npos)
+      run.log.push_back(steady);
+  }
+  return run;
+}
+
+TEST(NoWait, WaitZeroIsTheBackendWithoutTheOption) {
+  PrintServerProcess server;
+  ASSERT_TRUE(server.start({"--user", "alice:pa ss&#+", "--notifier"}));
+  const std::string unreachable = "127.0.0.1:" + std::to_string(UnusedLoopbackPort());
+  struct Case {
+    std::string serverIp;
+    std::string without;
+    std::string with;
+    int status;
+  } cases[] = {
+      {unreachable, "virtual-printer:/", "virtual-printer:/?wait=0", 4},
+      {unreachable, kStatusOn, kStatusOn + "&wait=0", 4},
+      {unreachable, kStatusOn, "virtual-printer:/?wait=0+status=on", 4},
+      {server.address(), kStatusOn, kStatusOn + "&wait=0", 0},
+      {server.address(), kStatusOn, kStatusOn + "&wait=60", 0},
+      {server.address(), "virtual-printer:/", "virtual-printer:/?wait=86400", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.with + " against " + c.serverIp);
+    JobRun without = RunJob(c.serverIp, c.without);
+    JobRun with = RunJob(c.serverIp, c.with);
+    EXPECT_EQ(without.status, c.status);
+    EXPECT_EQ(with.status, c.status);
+    EXPECT_EQ(with.err, without.err);
+    EXPECT_EQ(with.log, without.log);
+  }
+}
 
 }  // namespace
 

@@ -3,13 +3,17 @@
 // printed for the record; the only bounds checked are far above the time-outs, to tell a wait from
 // a hang.
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -72,6 +76,86 @@ TEST_F(Faults, ServerThatNeverAnswersTheLoginIsLeftAfterItsTimeOut) {
   EXPECT_EQ(run.status, 4);
   EXPECT_TRUE(LogHas("login failed"));
   EXPECT_TRUE(LogHas("Request failed. Error code: 28"));  // libcurl's time-out
+  EXPECT_EQ(Notifications(server.store()), 1u);
+  EXPECT_LT(seconds, 30);
+}
+
+// ---- a queue that waits for its server (wait=SECONDS): only a server that takes no connection is
+// waited for.
+
+// A loopback listener whose queue is full: a connection to it is never made, its time runs out.
+class FullQueueListener {
+ public:
+  FullQueueListener() {
+    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (bind(listener_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) != 0 ||
+        listen(listener_, 0) != 0)
+      return;
+    port_ = ntohs(address.sin_port);
+    // With a backlog of 0 the queue holds one connection; later ones are never let in.
+    for (int i = 0; i < 2; ++i) {
+      held_[i] = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+      connect(held_[i], reinterpret_cast<sockaddr*>(&address), sizeof address);
+    }
+  }
+  FullQueueListener(const FullQueueListener&) = delete;
+  FullQueueListener& operator=(const FullQueueListener&) = delete;
+  ~FullQueueListener() {
+    for (int fd : {listener_, held_[0], held_[1]})
+      close(fd);
+  }
+  int port() const { return port_; }
+
+ private:
+  int listener_ = -1;
+  int held_[2] = {-1, -1};
+  int port_ = -1;
+};
+
+size_t LogCount(const std::string& line) {
+  std::vector<std::string> log = Unstamped(ReadFile(LogDir() + "vlog.txt"));
+  return static_cast<size_t>(std::count(log.begin(), log.end(), line));
+}
+
+TEST_F(Faults, ConnectionThatTimesOutIsWaitedFor) {
+  PrintServerProcess notifier;
+  ASSERT_TRUE(notifier.start({"--notifier"}));
+  FullQueueListener full;
+  ASSERT_GT(full.port(), 0);
+  WriteSettings("127.0.0.1:" + std::to_string(full.port()));
+  BackendCall call = StdinJob("Report", UuidOption(kUuid), PostScript(1000));
+  // The login's connection time-out is 5 s: a try at 0 s, a pause of 1 s, the last try at 6 s.
+  call.env.push_back("DEVICE_URI=virtual-printer:/?wait=6");
+  auto start = std::chrono::steady_clock::now();
+  BackendRun run = RunBackend(call);
+  double seconds = SecondsSince(start);
+  std::cout << "a wait of 6 s for a connection that times out: job took " << seconds << " s\n";
+  EXPECT_EQ(run.status, 4);
+  EXPECT_EQ(LogCount("Request failed. Error code: 28"), 2u);
+  EXPECT_EQ(LogCount("server cannot be reached, next try in 1 s"), 1u);
+  EXPECT_EQ(LogCount("login failed"), 1u);
+  EXPECT_EQ(Notifications(notifier.store()), 1u);
+  EXPECT_GE(seconds, 10);
+  EXPECT_LT(seconds, 30);
+}
+
+TEST_F(Faults, ServerThatTakesTheConnectionAndNeverAnswersIsNotWaitedFor) {
+  PrintServerProcess server;
+  ASSERT_TRUE(StartPrintServer(server, "stall"));
+  BackendCall call = StdinJob("Report", UuidOption(kUuid), PostScript(1000));
+  call.env.push_back("DEVICE_URI=virtual-printer:/?wait=60");
+  auto start = std::chrono::steady_clock::now();
+  BackendRun run = RunBackend(call);
+  double seconds = SecondsSince(start);
+  std::cout << "a wait of 60 s for a silent server: job took " << seconds << " s\n";
+  EXPECT_EQ(run.status, 4);
+  EXPECT_EQ(LogCount("Request failed. Error code: 28"), 1u);
+  EXPECT_FALSE(LogHas("server cannot be reached, next try in 1 s"));
   EXPECT_EQ(Notifications(server.store()), 1u);
   EXPECT_LT(seconds, 30);
 }

@@ -4,9 +4,11 @@
 
 #include <cups/cups.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "backend/device_options.h"
 #include "tools/check/checks.h"
 
 namespace {
@@ -21,6 +23,7 @@ struct Queue {
   std::vector<std::string> reasons;
   std::string message;
   bool accepting = true;
+  int cancelAfter = 0;  // job-cancel-after-default: the scheduler cancels a job after it; 0 never
 };
 
 bool IsOurs(const std::string& uri) {
@@ -53,6 +56,8 @@ std::vector<Queue> QueuesOf(ipp_t* answer) {
         queue.message = ippGetString(at, 0, nullptr);
       else if (key == "printer-is-accepting-jobs")
         queue.accepting = ippGetBoolean(at, 0) != 0;
+      else if (key == "job-cancel-after-default" && ippGetValueTag(at) == IPP_TAG_INTEGER)
+        queue.cancelAfter = ippGetInteger(at, 0);
       else if (key == "printer-state-reasons")
         for (int i = 0; i < ippGetCount(at); ++i)
           queue.reasons.push_back(ippGetString(at, i, nullptr));
@@ -67,6 +72,19 @@ std::vector<Queue> QueuesOf(ipp_t* answer) {
   return queues;
 }
 
+// The device URI's wait=SECONDS, read as the backend reads it.
+int WaitSeconds(const std::string& deviceUri) {
+  std::ostringstream ignored;
+  return ReadDeviceOptions(ignored, deviceUri).waitSeconds;
+}
+
+std::string WaitText(int wait) {
+  if (wait == 0)
+    return "a server that cannot be reached stops the queue (no wait)";
+  return "waits " + std::to_string(wait) + " s" + (wait >= 60 ? " (" + HumanAge(wait) + ")" : "") +
+         " for a server that cannot be reached";
+}
+
 CheckLine QueueLine(const Queue& queue) {
   const std::string name = "queue " + queue.name;
   std::string detail = queue.deviceUri;
@@ -77,19 +95,32 @@ CheckLine QueueLine(const Queue& queue) {
     detail += " (" + Joined(queue.reasons) + ")";
   if (!queue.message.empty())
     detail += ": \"" + queue.message + "\"";
+  const int wait = WaitSeconds(queue.deviceUri);
+  detail += "; " + WaitText(wait);
   if (queue.state == IPP_PSTATE_STOPPED)
     return Fail(
         name, detail + "; its jobs wait",
         "fix what stopped it (the checks above, the job log), then: cupsenable " + queue.name);
   if (!queue.accepting)
     return Warn(name, detail + ", rejecting new jobs", "cupsaccept " + queue.name);
+  // The scheduler's MaxJobTime (3 hours by default), or the queue's own setting.
+  if (queue.cancelAfter > 0 && queue.cancelAfter < wait)
+    return Warn(name,
+                detail + ", but the scheduler cancels a job after " +
+                    std::to_string(queue.cancelAfter) + " s (job-cancel-after-default)",
+                "lpadmin -p " + queue.name +
+                    " -o job-cancel-after-default=" + std::to_string(wait + 10800));
   return Ok(name, detail);
 }
 
 ipp_t* AskPrinters() {
-  static const char* const kWanted[] = {"printer-name",          "device-uri",
-                                        "printer-state",         "printer-state-reasons",
-                                        "printer-state-message", "printer-is-accepting-jobs"};
+  static const char* const kWanted[] = {"printer-name",
+                                        "device-uri",
+                                        "printer-state",
+                                        "printer-state-reasons",
+                                        "printer-state-message",
+                                        "printer-is-accepting-jobs",
+                                        "job-cancel-after-default"};
   ipp_t* request = ippNewRequest(IPP_OP_CUPS_GET_PRINTERS);
   ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
                 sizeof kWanted / sizeof kWanted[0], nullptr, kWanted);
