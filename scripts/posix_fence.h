@@ -1,8 +1,9 @@
 // Forced into every source of the portability build (scripts/portability.sh): after the system's
-// and the libraries' headers have been read, each name below that only Linux or the GNU C library
-// has becomes an error wherever our code spells it, even under #ifdef. The one place allowed to
-// use them is util/platform.cc, whose Linux half that build leaves out (VP_LINUX_EXTRAS=0). A name
-// that a macOS build would miss goes on this list, and CI then refuses it everywhere else.
+// headers (and CUPS's, which names one of them) have been read, each name below that only Linux or
+// the GNU C library has becomes an error wherever our code spells it, even under #ifdef. Only the
+// Linux halves behind VP_LINUX_EXTRAS use them (util/platform.cc; in tests the private network and
+// the print server's death signal), and that build leaves those out. A name a macOS build would
+// miss goes on this list, and CI then refuses it everywhere.
 #pragma GCC system_header
 
 // The headers first: they, and the libraries' headers after them, may name these themselves. Of
