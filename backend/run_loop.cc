@@ -14,6 +14,7 @@
 
 #include "util/cups_private.h"
 #include "util/device_write.h"
+#include "util/platform.h"
 
 namespace {
 
@@ -24,14 +25,11 @@ constexpr int kSelectWidth = 5;
 // at every block. Only ever grown; where the system refuses, the pipe stays as it is.
 constexpr int kInputPipeSize = 1 << 20;
 
+// Where the system does not let a process size its pipes, they keep the system's size.
 void EnlargeInputPipe(int fd) {
-#ifdef F_SETPIPE_SZ  // Linux; elsewhere pipes keep the system's size
   struct stat info {};
-  if (fstat(fd, &info) == 0 && S_ISFIFO(info.st_mode) && fcntl(fd, F_GETPIPE_SZ) < kInputPipeSize)
-    fcntl(fd, F_SETPIPE_SZ, kInputPipeSize);
-#else
-  (void)fd;
-#endif
+  if (fstat(fd, &info) == 0 && S_ISFIFO(info.st_mode) && PipeSize(fd) < kInputPipeSize)
+    SetPipeSize(fd, kInputPipeSize);
 }
 
 // A block's two status lines leave in one write once its data is on the device: the scheduler

@@ -1,5 +1,6 @@
 #include "backend/run_loop.h"
 #include "util/device_write.h"
+#include "util/platform.h"
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -61,7 +62,8 @@ TEST(RunLoop, CopiesInBlocksOf8192WithDebugLines) {
 // read line comes once, before its first write line, and no byte is lost or written twice.
 TEST(RunLoop, PartlyWrittenBlockKeepsItsLinesInOrder) {
   Pipe source, device;
-  ASSERT_GE(fcntl(device.write_end, F_SETPIPE_SZ, 4096), 4096);
+  if (!SetPipeSize(device.write_end, 4096))
+    GTEST_SKIP() << "this system does not let a process size its pipes";
   ASSERT_EQ(fcntl(device.write_end, F_SETFL, O_NONBLOCK), 0);
   const std::string data(6000, 'y');
   ASSERT_EQ(write(source.write_end, data.data(), data.size()), 6000);

@@ -18,6 +18,7 @@
 
 #include "util/job_log.h"
 #include "util/paths.h"
+#include "util/platform.h"
 #include "util/quoted_input.h"
 #include "util/safe_file.h"
 #include "util/safe_text.h"
@@ -74,7 +75,7 @@ int createOwnListing(const std::string& path) {
 // killed together. Its output comes through `output`.
 pid_t startPlutil(int& output) {
   int ends[2];
-  if (pipe2(ends, O_CLOEXEC) != 0)
+  if (PipeCloexec(ends) != 0)
     return -1;
   std::string command = ShellQuote(paths::kPlutil) + " -p " + ShellQuote(paths::kSettingsFile);
   pid_t pid = fork();

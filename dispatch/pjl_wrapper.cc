@@ -10,6 +10,7 @@
 
 #include "util/device_write.h"
 #include "util/job_log.h"
+#include "util/platform.h"
 #include "util/safe_file.h"
 #include "util/safe_text.h"
 
@@ -49,12 +50,10 @@ bool CopyAll(int from, int to) {
 // the early write-back it starts when a rename replaces a file (half the time of the wrap on
 // ext4); elsewhere a plain rename.
 bool ReplaceWithTemporary(const std::string& temporary, const std::string& path) {
-#ifdef RENAME_EXCHANGE
-  if (renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) == 0) {
+  if (ExchangeNames(temporary.c_str(), path.c_str())) {
     unlink(temporary.c_str());
     return true;
   }
-#endif
   return rename(temporary.c_str(), path.c_str()) == 0;
 }
 

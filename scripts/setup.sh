@@ -7,15 +7,18 @@ set -eu
 # loopback inside the demo's and the CUPS tests' private network namespace; curl is the
 # benchmarks' baseline. The vendor drivers of the real-driver tests and the coverage measurement:
 # openprinting-ppds and printer-driver-postscript-hp (PPDs and hplip's hpps filter), with the
-# filters they name (cups-filters: pdftops, foomatic-rip; ghostscript).
+# filters they name (cups-filters: pdftops, foomatic-rip; ghostscript). The portability build
+# compiles every source against libc++ as well (libc++-dev, libc++abi-dev); the page counter
+# counts with poppler-cpp where CoreGraphics is not there, and its test counts the PDFs that
+# cups-filters, r-doc-pdf and texlive-base (through texlive-fonts-recommended-doc) install.
 packages="
   g++ cmake make pkg-config
   libcups2-dev libcurl4-openssl-dev libcpp-httplib-dev nlohmann-json3-dev
   libplist-dev libgtest-dev libgmock-dev libbenchmark-dev
-  poppler-utils qpdf
+  poppler-utils qpdf libpoppler-cpp-dev r-doc-pdf texlive-fonts-recommended-doc
   cups-daemon cups-client cups iproute2
   openprinting-ppds printer-driver-postscript-hp cups-filters ghostscript
-  clang libclang-rt-14-dev libssl-dev
+  clang libclang-rt-14-dev libssl-dev libc++-dev libc++abi-dev
   groff-base man-db dpkg-dev file
   curl
 "

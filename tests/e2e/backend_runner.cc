@@ -13,6 +13,8 @@
 #include <sstream>
 #include <thread>
 
+#include "util/platform.h"
+
 namespace fs = std::filesystem;
 
 std::string SandboxDir() {
@@ -94,7 +96,7 @@ BackendRun RunBackend(const BackendCall& call) {
   std::vector<char*> c_env = CStrings(env);
 
   int in_pipe[2];
-  if (pipe2(in_pipe, O_CLOEXEC) != 0)
+  if (PipeCloexec(in_pipe) != 0)
     return {};
   int out_fd = TempFile("vp-out");
   int err_fd = TempFile("vp-err");

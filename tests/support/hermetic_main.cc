@@ -2,13 +2,14 @@
 // test process moves into a network namespace of its own with only a loopback interface: the
 // notifier's fixed port and every port a test picks are then private to the run, so two runs on
 // one machine cannot take each other's, and a name lookup fails at once instead of asking the
-// host's resolver. Elsewhere the tests run on the host's network, as before.
+// host's resolver. Elsewhere the tests run on the network they are given (scripts/portability.sh
+// gives them a private one from outside).
 
 #include <cstdio>
 
 #include <gtest/gtest.h>
 
-#ifdef __linux__
+#if VP_LINUX_EXTRAS
 #include <sched.h>
 #include <unistd.h>
 

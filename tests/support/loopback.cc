@@ -7,8 +7,10 @@
 
 #include <cstring>
 
+#include "util/platform.h"
+
 bool BringUpLoopback() {
-  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  int fd = SocketCloexec(AF_INET, SOCK_DGRAM, 0);
   if (fd < 0)
     return false;
   ifreq request{};

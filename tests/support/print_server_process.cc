@@ -4,7 +4,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#ifdef __linux__
+#if VP_LINUX_EXTRAS
 #include <sys/prctl.h>
 #endif
 #include <sys/socket.h>
@@ -17,6 +17,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "util/platform.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -25,7 +27,7 @@ constexpr char kServerProgram[] = VP_BINARY_DIR "/tools/print-server/print-serve
 constexpr int kStartTimeoutMs = 10000;
 
 [[noreturn]] void runServer(char* const* argv, int out) {
-#ifdef __linux__
+#if VP_LINUX_EXTRAS
   // Dies with the test, so a crashed test never leaves the notifier port taken.
   prctl(PR_SET_PDEATHSIG, SIGKILL);
 #endif
@@ -65,7 +67,7 @@ bool PrintServerProcess::start(const std::vector<std::string>& flags) {
   }
   argv.push_back(nullptr);
   int pipeFds[2];
-  if (pipe2(pipeFds, O_CLOEXEC) != 0) {
+  if (PipeCloexec(pipeFds) != 0) {
     return false;
   }
   pid_ = fork();
@@ -109,7 +111,7 @@ std::vector<std::string> StoredJobs(const std::string& store) {
 }
 
 int UnusedLoopbackPort() {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int fd = SocketCloexec(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);

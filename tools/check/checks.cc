@@ -31,6 +31,7 @@
 #include "tools/check/job_files.h"
 #include "tools/check/listener.h"
 #include "util/paths.h"
+#include "util/platform.h"
 #include "util/safe_text.h"
 
 namespace {
@@ -353,7 +354,7 @@ std::string ConnectWithin(const Target& target, std::chrono::seconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   std::string why = "no address";
   for (const addrinfo* at = found; at != nullptr; at = at->ai_next) {
-    int fd = socket(at->ai_family, at->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, at->ai_protocol);
+    int fd = SocketCloexec(at->ai_family, at->ai_socktype, at->ai_protocol, true);
     if (fd < 0)
       continue;
     int error = connect(fd, at->ai_addr, at->ai_addrlen) == 0 ? 0 : errno;

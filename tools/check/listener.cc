@@ -14,6 +14,8 @@
 #include <sstream>
 #include <vector>
 
+#include "util/platform.h"
+
 namespace {
 
 constexpr char kListenState[] = "0A";
@@ -39,15 +41,8 @@ bool TakesLoopbackConnections(const std::string& hex) {
   return any || mapped;
 }
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 bool Connects(int port) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  int fd = SocketCloexec(AF_INET, SOCK_STREAM, 0, true);
   if (fd < 0)
     return false;
   sockaddr_in address{};
@@ -64,6 +59,14 @@ bool Connects(int port) {
   }
   close(fd);
   return connected;
+}
+
+#if VP_LINUX_EXTRAS
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
 }
 
 // The process with a descriptor on the socket, found by its inode among /proc/<pid>/fd.
@@ -96,6 +99,7 @@ void FindHolder(unsigned long inode, Listener& listener) {
   }
   closedir(processes);
 }
+#endif
 
 }  // namespace
 
@@ -123,7 +127,7 @@ std::optional<SocketOwner> ListeningSocketOwner(const std::string& procNetTcp, i
 
 Listener LoopbackListener(int port) {
   Listener listener;
-#ifdef __linux__
+#if VP_LINUX_EXTRAS  // elsewhere the system does not tell who owns a socket
   for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
     std::optional<SocketOwner> owner = ListeningSocketOwner(ReadAll(table), port);
     if (owner) {

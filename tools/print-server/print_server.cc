@@ -42,6 +42,7 @@
 
 #include "submit/notifier.h"
 #include "submit/sha256.h"
+#include "util/platform.h"
 
 namespace fs = std::filesystem;
 
@@ -540,7 +541,7 @@ constexpr char kTrickledAnswer[] =
 
 // A socket listening on 127.0.0.1:port (0: any free port), or -1; `port` gets the port bound.
 int listenLoopback(int& port) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int fd = SocketCloexec(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -581,9 +582,10 @@ void trickleAnswers(State& state, int listener) {
     if (poll(&wait, 1, 100) <= 0) {
       continue;
     }
-    int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    int fd = AcceptCloexec(listener);
+    // SIGPIPE is ignored (main): a client that left makes send fail with EPIPE.
     for (const char* byte = kTrickledAnswer; fd >= 0 && *byte != '\0'; ++byte) {
-      if (!clientStays(fd) || send(fd, byte, 1, MSG_NOSIGNAL) != 1) {
+      if (!clientStays(fd) || send(fd, byte, 1, 0) != 1) {
         break;
       }
       std::unique_lock lock(state.mutex);
