@@ -318,8 +318,10 @@ class WaitTest : public SubmitJobTest {
 
   // Runs SubmitJob with the queue's status on; its status lines land in `err`.
   int submitWithStatus(std::ostringstream& log, std::chrono::seconds wait, std::string& err) {
+    QueueStatus on;
+    on.on = true;
     testing::internal::CaptureStderr();
-    int status = SubmitJob(log, SampleJob(), kUuid, dataFileName_, QueueStatus{true}, wait);
+    int status = SubmitJob(log, SampleJob(), kUuid, dataFileName_, on, wait);
     err = testing::internal::GetCapturedStderr();
     return status;
   }
