@@ -184,9 +184,9 @@ std::chrono::seconds WaitPause(int failedTries) {
 std::string WaitingMessage(const std::string& serverIp, const std::string& reason,
                            std::chrono::seconds pause, Clock::time_point nextTry,
                            Clock::time_point waitUntil) {
-  return "The print server at " + MaskedUserInfo(serverIp) +
-         " cannot be reached: " + reason + ". Next try in " + std::to_string(pause.count()) +
-         " s, at " + localTime(nextTry, "%H:%M:%S") + "; the job waits for the server until " +
+  return "The print server at " + MaskedUserInfo(serverIp) + " cannot be reached: " + reason +
+         ". Next try in " + std::to_string(pause.count()) + " s, at " +
+         localTime(nextTry, "%H:%M:%S") + "; the job waits for the server until " +
          localTime(waitUntil, "%Y-%m-%d %H:%M:%S");
 }
 
