@@ -15,7 +15,7 @@
 
 #include "attributes/job_info.h"
 #include "backend/control_file.h"
-#include "backend/device_options.h"
+#include "config/device_options.h"
 #include "backend/driver_model.h"
 #include "backend/run_loop.h"
 #include "backend/spool.h"

@@ -497,7 +497,7 @@ def report(args):
         "with nothing saying anything the device prints one-sided, in colour when the PPD says it",
         "is a colour device. `bench/drivers/coverage.py` holds the judge.",
         "",
-        "Before: the backend as this work found it (6bcefc3). After: this branch.",
+        "Before: the backend at 6bcefc3, before the PPD was read. After: the code these figures were taken from.",
         "",
         "| Vendor | Jobs | Colour before | Colour after | Sides before | Sides after "
         "| Both before | Both after |",

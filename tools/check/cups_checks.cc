@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "backend/device_options.h"
+#include "config/device_options.h"
 #include "tools/check/checks.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "backend/device_options.h"
+#include "config/device_options.h"
 
 #include <cups/backend.h>
 #include <strings.h>
