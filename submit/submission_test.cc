@@ -276,13 +276,13 @@ TEST(WaitPauseTest, GrowsToItsMaximum) {
   EXPECT_EQ(WaitPause(100000), kMaxWaitPause);
 }
 
-TEST(WaitingMessageTest, NamesTheServerWithoutCredentialsAndTheNextTry) {
+TEST(WaitingMessageTest, NamesTheServerWithItsCredentialsMaskedAndTheNextTry) {
   auto now = std::chrono::system_clock::now();
   std::string message = WaitingMessage("https://bob:pw@print.example:8443/base",
                                        "Couldn't connect to server", std::chrono::seconds(8),
                                        now + std::chrono::seconds(8), now + std::chrono::hours(24));
   std::regex expected(
-      R"(The print server at https://print\.example:8443/base cannot be reached: Couldn't )"
+      R"(The print server at https://\*\*\*@print\.example:8443/base cannot be reached: Couldn't )"
       R"(connect to server\. Next try in 8 s, at \d\d:\d\d:\d\d; the job waits for the )"
       R"(server until \d{4}-\d\d-\d\d \d\d:\d\d:\d\d)");
   EXPECT_TRUE(std::regex_match(message, expected)) << message;
