@@ -197,36 +197,36 @@ TEST_F(HostileInput, FeatureScanAndPpdReaderStayBounded) {
     std::string extension = ".ps";
   } cases[] = {
       {"PJL header that never ends",
-       "\x1b%-12345X" + Repeated("@PJL SET DUPLEX=ON\n", size_t{50} << 20 >> 4), "", 100, 60,
+       "\x1b%-12345X" + Repeated("@PJL SET DUPLEX=ON\n", size_t{50} << 20 >> 4), "", 250, 60,
        "TwoSided", ".pjl"},
       {"640k distinct features",
-       "%!PS-Adobe-3.0\n" + NumberedLines("%%BeginFeature: *Opt", " X\n", 640000), "", 100, 60,
+       "%!PS-Adobe-3.0\n" + NumberedLines("%%BeginFeature: *Opt", " X\n", 640000), "", 250, 60,
        "OneSided"},
       {"duplex code whose string never closes", job,
        std::string(kPpdHead) + "*OpenUI *Duplex: PickOne\n*Duplex DuplexTumble: \"" +
            Repeated("/Duplex(", 400000 / 8) + "\"\n",
-       100, 60, "TwoSided"},
+       250, 60, "TwoSided"},
       {"PJL code without a line feed", job,
        std::string(kPpdHead) + "*OpenUI *Duplex: PickOne\n*Duplex DuplexTumble: \"" +
            Repeated("@PJL", 200000) + " SET DUPLEX=ON\"\n",
-       100, 60, "TwoSided"},
+       250, 60, "TwoSided"},
       {"200k choices of one option", job,
        std::string(kPpdHead) + "*OpenUI *Duplex: PickOne\n" +
            "*Duplex DuplexTumble: \"<</Duplex true /Tumble true>>setpagedevice\"\n" +
            NumberedLines("*Duplex C", ": \"<</Duplex false>>\"\n", 200000),
-       100, 60, "TwoSided"},
+       250, 60, "TwoSided"},
       {"quote never closed", job,
        std::string(kPpdHead) +
            "*OpenUI *Duplex: PickOne\n*Duplex DuplexTumble: \"<</Duplex true>>\n" +
            Repeated("setpagedevice\n", 300000),
-       100, 60, "TwoSided"},
+       250, 60, "TwoSided"},
       {"'<' without '>'", job,
        std::string(kPpdHead) +
            "*OpenUI *Duplex: PickOne\n*Duplex DuplexTumble: \"<</Duplex true>>" +
            std::string(1 << 20, '<') + "\"\n",
-       100, 60, "TwoSided"},
-      {"PPD that is a FIFO", job, "FIFO", 100, 30, "TwoSided"},
-      {"PPD that is /dev/zero", job, "/dev/zero", 100, 30, "TwoSided"},
+       250, 60, "TwoSided"},
+      {"PPD that is a FIFO", job, "FIFO", 250, 30, "TwoSided"},
+      {"PPD that is /dev/zero", job, "/dev/zero", 250, 30, "TwoSided"},
   };
   for (const Case& c : cases) {
     ResetSandbox();
