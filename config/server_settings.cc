@@ -1,13 +1,9 @@
 #include "config/server_settings.h"
 
 #include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <iostream>
@@ -16,20 +12,17 @@
 #include <string>
 #include <utility>
 
+#include "config/plutil_listing.h"
 #include "util/job_log.h"
 #include "util/paths.h"
-#include "util/platform.h"
 #include "util/quoted_input.h"
 #include "util/safe_file.h"
 #include "util/safe_text.h"
-#include "util/shell_quote.h"
 
 namespace {
 
-// A settings file is a few hundred bytes. A FIFO or a huge file in its place must not hold the job
-// or fill the backend's memory: beyond either bound the settings count as unreadable.
-constexpr std::chrono::seconds kPlutilTimeLimit{10};
-constexpr size_t kMaxListingBytes = size_t{1} << 20;
+// A settings file is a few hundred bytes: a larger listing is not one of them.
+constexpr size_t kMaxListingBytes = kMaxPlutilListingBytes;
 
 // How a setting shows in the job log, which every local user can read.
 enum class Shown { kAsItIs, kHidden, kWithoutUserInfo };
@@ -71,76 +64,6 @@ int createOwnListing(const std::string& path) {
   return OpenNoFollow(path, O_RDWR | O_CREAT | O_EXCL, 0600);
 }
 
-// The shell running plutil, in a process group of its own so that everything it started can be
-// killed together. Its output comes through `output`.
-pid_t startPlutil(int& output) {
-  int ends[2];
-  if (PipeCloexec(ends) != 0)
-    return -1;
-  std::string command = ShellQuote(paths::kPlutil) + " -p " + ShellQuote(paths::kSettingsFile);
-  pid_t pid = fork();
-  if (pid == 0) {
-    setpgid(0, 0);
-    // The backend ignores SIGPIPE; a plutil whose reader gave up should simply end.
-    signal(SIGPIPE, SIG_DFL);
-    dup2(ends[1], 1);
-    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(ends[1]);
-  if (pid < 0) {
-    close(ends[0]);
-    return -1;
-  }
-  setpgid(pid, pid);
-  output = ends[0];
-  return pid;
-}
-
-// Copies what plutil prints into the listing, within the time and size bounds. plutil's exit
-// status tells nothing useful: a listing it could not make fails to parse later.
-bool runPlutil(std::ostream& log, int fd) {
-  int output = -1;
-  pid_t pid = startPlutil(output);
-  if (pid < 0)
-    return true;
-  auto deadline = std::chrono::steady_clock::now() + kPlutilTimeLimit;
-  size_t copied = 0;
-  bool bounded = true;
-  char block[4096];
-  for (;;) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    pollfd ready{output, POLLIN, 0};
-    // A signal caught meanwhile must not end the copy early.
-    int polled = left.count() > 0 ? poll(&ready, 1, static_cast<int>(left.count())) : 0;
-    if (polled < 0 && errno == EINTR)
-      continue;
-    if (polled == 0) {
-      Log(log, "plutil did not finish within " + std::to_string(kPlutilTimeLimit.count()) + " s");
-      bounded = false;
-      break;
-    }
-    ssize_t n = read(output, block, sizeof block);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n > 0 && copied + static_cast<size_t>(n) > kMaxListingBytes) {
-      Log(log, "settings listing larger than " + std::to_string(kMaxListingBytes) + " bytes");
-      bounded = false;
-      break;
-    }
-    if (n <= 0 || !WriteAll(fd, block, static_cast<size_t>(n)))
-      break;
-    copied += static_cast<size_t>(n);
-  }
-  if (!bounded)
-    killpg(pid, SIGKILL);
-  close(output);
-  while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-  }
-  return bounded;
-}
-
 // A descriptor on the listing to read: this job's own, complete before it is renamed into place,
 // or, when none can be made here, the one an earlier job left. -1 when there is none, or when
 // plutil went beyond its bounds (its partial listing is dropped).
@@ -149,7 +72,10 @@ int openListing(std::ostream& log) {
   int fd = createOwnListing(own);
   if (fd < 0)
     return OpenNoFollow(paths::kSettingsListing, O_RDONLY, 0);
-  if (!runPlutil(log, fd)) {
+  bool bounded = ListPropertyList(log, paths::kSettingsFile, [fd](const char* data, size_t size) {
+    return WriteAll(fd, data, size);
+  });
+  if (!bounded) {
     unlink(own.c_str());
     close(fd);
     return -1;

@@ -6,12 +6,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <set>
 #include <string_view>
 #include <vector>
 
+#include "config/preferences.h"
 #include "tools/check/job_files.h"
 #include "tools/check/report.h"
 #include "util/safe_file.h"
@@ -173,4 +175,31 @@ CleanOutcome CleanJobFiles(const std::string& dir, const std::string& lockDir, i
     RemoveIdleLocks(lockDir);
   outcome.lines.push_back(Total(dir, days, dryRun, tally));
   return outcome;
+}
+
+bool ParseCleanDays(const std::string& text, int& days) {
+  // A century of days is more than any retention; five digits keep the number from overflowing.
+  constexpr int kMaxDays = 36500;
+  if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  days = std::atoi(text.c_str());
+  return days <= kMaxDays;
+}
+
+ConfiguredDays CleanDaysFromPreferences(const std::vector<std::string>& files) {
+  ConfiguredDays result;
+  PreferenceValue setting = ReadPreference(files, "CleanDays");
+  if (!setting.problem.empty()) {
+    result.ok = false;
+    result.line = "CleanDays not read: " + setting.problem;
+  } else if (setting.file.empty()) {
+    result.line = "CleanDays is not set: nothing removed";
+  } else if (!ParseCleanDays(setting.value, result.days)) {
+    result.ok = false;
+    result.days = -1;
+    result.line = "CleanDays in " + setting.file + " is not a number of days from 0 to 36500";
+  } else {
+    result.line = "CleanDays " + setting.value + " from " + setting.file;
+  }
+  return result;
 }

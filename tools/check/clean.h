@@ -16,3 +16,16 @@ struct CleanOutcome {
 // holds.
 CleanOutcome CleanJobFiles(const std::string& dir, const std::string& lockDir, int days,
                            bool dryRun, time_t now);
+
+// DAYS as the command line or a preferences file gives it: 0 to 36500 in decimal digits.
+bool ParseCleanDays(const std::string& text, int& days);
+
+// The clean's days where Mac administrators set them: the key CleanDays of the preferences
+// `files` (the managed one first). Not `ok` (with the line to print) when a file cannot be read
+// or holds no number of days; `days` stays -1 when no file sets the key.
+struct ConfiguredDays {
+  int days = -1;
+  bool ok = true;
+  std::string line;  // where the days come from, or why there are none
+};
+ConfiguredDays CleanDaysFromPreferences(const std::vector<std::string>& files);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/check/check_paths.h"
 #include "tools/check/checks.h"
 #include "tools/check/clean.h"
 #include "util/paths.h"
@@ -15,11 +16,23 @@
 namespace {
 
 constexpr int kUsage = 2;
-constexpr int kMaxDays = 36500;
 
-constexpr char kUsageText[] =
-    "usage: virtual-printer-check [--json] [--login]\n"
-    "       virtual-printer-check --clean DAYS [--dry-run]\n";
+// Where the clean's days may be set instead of on the command line: the macOS preferences domain,
+// managed file first. Empty where the build has none (Linux: the days come from the timer).
+std::vector<std::string> PreferenceFiles() {
+  std::vector<std::string> files;
+  for (const char* file : {check_paths::kManagedPreferences, check_paths::kPreferences}) {
+    if (*file != '\0')
+      files.emplace_back(file);
+  }
+  return files;
+}
+
+std::string UsageText() {
+  return std::string("usage: virtual-printer-check [--json] [--login]\n") +
+         (PreferenceFiles().empty() ? "       virtual-printer-check --clean DAYS [--dry-run]\n"
+                                    : "       virtual-printer-check --clean [DAYS] [--dry-run]\n");
+}
 
 struct Arguments {
   bool json = false;
@@ -28,13 +41,6 @@ struct Arguments {
   bool dryRun = false;
   int days = -1;
 };
-
-bool ParseDays(const std::string& text, int& days) {
-  if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos)
-    return false;
-  days = std::atoi(text.c_str());
-  return days <= kMaxDays;
-}
 
 bool Parse(const std::vector<std::string>& words, Arguments& arguments) {
   for (size_t i = 0; i < words.size(); ++i) {
@@ -45,9 +51,11 @@ bool Parse(const std::vector<std::string>& words, Arguments& arguments) {
       arguments.login = true;
     } else if (word == "--dry-run") {
       arguments.dryRun = true;
-    } else if (word == "--clean" && i + 1 < words.size() && !arguments.clean) {
+    } else if (word == "--clean" && !arguments.clean) {
       arguments.clean = true;
-      if (!ParseDays(words[++i], arguments.days))
+      // Without DAYS the preferences set them, where this build has a preferences domain.
+      bool daysGiven = i + 1 < words.size() && !words[i + 1].starts_with("--");
+      if (daysGiven ? !ParseCleanDays(words[++i], arguments.days) : PreferenceFiles().empty())
         return false;
     } else {
       return false;
@@ -58,7 +66,15 @@ bool Parse(const std::vector<std::string>& words, Arguments& arguments) {
 }
 
 int Clean(const Arguments& arguments) {
-  CleanOutcome outcome = CleanJobFiles(paths::kLogDir, paths::kLockDir, arguments.days,
+  int days = arguments.days;
+  if (days < 0) {
+    ConfiguredDays configured = CleanDaysFromPreferences(PreferenceFiles());
+    std::fprintf(configured.ok ? stdout : stderr, "%s\n", configured.line.c_str());
+    if (configured.days < 0)
+      return configured.ok ? 0 : 1;
+    days = configured.days;
+  }
+  CleanOutcome outcome = CleanJobFiles(paths::kLogDir, paths::kLockDir, days,
                                        arguments.dryRun, std::time(nullptr));
   for (const std::string& line : outcome.lines)
     std::printf("%s\n", line.c_str());
@@ -70,11 +86,11 @@ int Clean(const Arguments& arguments) {
 int main(int argc, char* argv[]) {
   Arguments arguments;
   if (argc == 2 && std::string(argv[1]) == "--help") {
-    std::fputs(kUsageText, stdout);
+    std::fputs(UsageText().c_str(), stdout);
     return 0;
   }
   if (!Parse(std::vector<std::string>(argv + 1, argv + argc), arguments)) {
-    std::fputs(kUsageText, stderr);
+    std::fputs(UsageText().c_str(), stderr);
     return kUsage;
   }
   if (arguments.clean)

@@ -1,0 +1,26 @@
+# Run by cpack once the files are staged and before the package is made (CPACK_PRE_BUILD_SCRIPTS):
+# the programs are signed where they will be packed, after cpack has stripped them, since
+# stripping afterwards would break their signatures.
+cmake_policy(SET CMP0057 NEW)
+set(stage "${CPACK_TEMPORARY_DIRECTORY}")
+if(NOT stage)
+  set(stage "${CPACK_TOPLEVEL_DIRECTORY}")
+endif()
+file(GLOB_RECURSE staged LIST_DIRECTORIES false "${stage}/*")
+set(programs "")
+foreach(file ${staged})
+  get_filename_component(name "${file}" NAME)
+  if(name IN_LIST CPACK_VP_SIGNED_PROGRAMS)
+    list(APPEND programs "${file}")
+  endif()
+endforeach()
+list(LENGTH programs found)
+list(LENGTH CPACK_VP_SIGNED_PROGRAMS expected)
+if(NOT found EQUAL expected)
+  message(FATAL_ERROR "Staged ${found} of the ${expected} programs to sign "
+                      "(${CPACK_VP_SIGNED_PROGRAMS}) under ${stage}")
+endif()
+execute_process(COMMAND sh "${CPACK_VP_SIGN_SCRIPT}" binaries ${programs} RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "Signing the staged programs failed")
+endif()
