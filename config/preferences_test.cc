@@ -73,8 +73,8 @@ TEST_F(Preferences, ManagedWinsAndABrokenFileNeverGivesWay) {
        },
        kLocal, "30", ""},
       {"only nested",
-       [] { WritePlist(kLocal, Dict("Nested", Dict("CleanDays", plist_new_uint(3))), false); },
-       "", "", ""},
+       [] { WritePlist(kLocal, Dict("Nested", Dict("CleanDays", plist_new_uint(3))), false); }, "",
+       "", ""},
       {"a string", [] { WritePlist(kLocal, Dict("CleanDays", plist_new_string("30")), false); },
        kLocal, "\"30\"", ""},
       {"not a property list",
@@ -90,9 +90,8 @@ TEST_F(Preferences, ManagedWinsAndABrokenFileNeverGivesWay) {
        },
        "", "", kManaged + ": a symbolic link, not followed"},
       {"a FIFO", [] { mkfifo(kManaged.c_str(), 0644); }, "", "", kManaged + ": not a plain file"},
-      {"too large",
-       [] { std::ofstream(kLocal) << std::string(64 * 1024 + 1, ' '); },
-       "", "", kLocal + ": larger than 65536 bytes"},
+      {"too large", [] { std::ofstream(kLocal) << std::string(64 * 1024 + 1, ' '); }, "", "",
+       kLocal + ": larger than 65536 bytes"},
   };
   for (const Case& c : cases) {
     unlink(kManaged.c_str());

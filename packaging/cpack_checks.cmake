@@ -10,3 +10,13 @@ if(CPACK_GENERATOR STREQUAL "DEB")
                         "Configure a tree with: cmake -S . -B build-deb -C packaging/debian.cmake")
   endif()
 endif()
+# The installer package goes to Macs of either architecture.
+if(CPACK_GENERATOR STREQUAL "productbuild")
+  list(FIND CPACK_VP_OSX_ARCHITECTURES arm64 arm)
+  list(FIND CPACK_VP_OSX_ARCHITECTURES x86_64 intel)
+  if(arm LESS 0 OR intel LESS 0)
+    message(FATAL_ERROR "This build tree is built for '${CPACK_VP_OSX_ARCHITECTURES}'; the package "
+                        "needs arm64 and x86_64. Configure a tree without tests, which builds "
+                        "both: cmake -S . -B build-pkg -DVP_TESTS=OFF -DCMAKE_BUILD_TYPE=Release")
+  endif()
+endif()

@@ -7,6 +7,7 @@
 # - the unit and end-to-end suites run (the scheduler, check and hostile suites need Linux
 #   namespaces and are not built), as root in a private network, as the Linux build's own main
 #   gives them;
+# - the macOS install layout (VP_MACOS_LAYOUT), whose staged files a test checks;
 # - every source of that build compiled once more against libc++, Apple's C++ library. Debian's
 #   cpp-httplib, Google Test and poppler-cpp are compiled for libstdc++, so nothing is linked
 #   there: each source is only compiled (-fsyntax-only).
@@ -19,7 +20,7 @@ fence=$PWD/scripts/posix_fence.h
 scripts/setup.sh
 
 common="-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DVP_WERROR=ON -DVP_LINUX_EXTRAS=OFF
-        -DVP_BENCH=OFF"
+        -DVP_BENCH=OFF -DVP_MACOS_LAYOUT=ON"
 # shellcheck disable=SC2086 # common is a list of arguments
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE= $common \
   -DCMAKE_CXX_FLAGS="-include $fence" >/dev/null

@@ -10,7 +10,8 @@ set -eu
 # filters they name (cups-filters: pdftops, foomatic-rip; ghostscript). The portability build
 # compiles every source against libc++ as well (libc++-dev, libc++abi-dev); the page counter
 # counts with poppler-cpp where CoreGraphics is not there, and its test counts the PDFs that
-# cups-filters, r-doc-pdf and texlive-base (through texlive-fonts-recommended-doc) install.
+# cups-filters, r-doc-pdf and texlive-base (through texlive-fonts-recommended-doc) install. The
+# macOS package's checks read property lists and the macOS workflow with python3 (plistlib, yaml).
 packages="
   g++ cmake make pkg-config
   libcups2-dev libcurl4-openssl-dev libcpp-httplib-dev nlohmann-json3-dev
@@ -19,7 +20,7 @@ packages="
   cups-daemon cups-client cups iproute2
   openprinting-ppds printer-driver-postscript-hp cups-filters ghostscript
   clang libclang-rt-14-dev libssl-dev libc++-dev libc++abi-dev
-  groff-base man-db dpkg-dev file
+  groff-base man-db dpkg-dev file python3 python3-yaml
   curl
 "
 

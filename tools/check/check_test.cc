@@ -5,6 +5,8 @@
 #include <netinet/in.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <utility>
@@ -12,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "tools/check/checks.h"
+#include "tools/check/clean.h"
 #include "tools/check/job_files.h"
 #include "tools/check/listener.h"
 
@@ -122,6 +125,43 @@ TEST(JobUuidOf, KnowsOnlyTheBackendsOwnNames) {
   };
   for (const auto& [name, expected] : kCases)
     EXPECT_EQ(JobUuidOf(name), expected) << name;
+}
+
+// The days a preferences file sets, as the launchd job's clean takes them (files written as the
+// listing plutil prints, read through a plutil that prints them as they are).
+TEST(CleanDaysFromPreferences, TakesOnlyANumberOfDays) {
+  const std::string dir = VP_SANDBOX "/clean-preferences";
+  const std::string file = dir + "/local.virtual-printer.plist";
+  std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str());
+  std::ofstream(dir + "/plutil") << "#!/bin/sh\nexec cat \"$2\"\n";
+  std::system(("chmod 755 '" + dir + "/plutil'").c_str());
+  std::string oldPath = getenv("PATH");
+  setenv("PATH", (dir + ":" + oldPath).c_str(), 1);
+  const struct {
+    const char* value;  // CleanDays as listed; nullptr: no file
+    int days;
+    bool ok;
+    std::string line;
+  } kCases[] = {
+      {nullptr, -1, true, "CleanDays is not set: nothing removed"},
+      {"30", 30, true, "CleanDays 30 from " + file},
+      {"0", 0, true, "CleanDays 0 from " + file},
+      {"36501", -1, false, "CleanDays in " + file + " is not a number of days from 0 to 36500"},
+      {"-1", -1, false, "CleanDays in " + file + " is not a number of days from 0 to 36500"},
+      {"\"30\"", -1, false, "CleanDays in " + file + " is not a number of days from 0 to 36500"},
+      {"true", -1, false, "CleanDays in " + file + " is not a number of days from 0 to 36500"},
+  };
+  for (const auto& c : kCases) {
+    std::remove(file.c_str());
+    if (c.value != nullptr)
+      std::ofstream(file) << "{\n  \"CleanDays\" => " << c.value << "\n}\n";
+    ConfiguredDays got = CleanDaysFromPreferences({file});
+    EXPECT_EQ(got.days, c.days) << (c.value ? c.value : "none");
+    EXPECT_EQ(got.ok, c.ok) << (c.value ? c.value : "none");
+    EXPECT_EQ(got.line, c.line);
+  }
+  setenv("PATH", oldPath.c_str(), 1);
+  std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 }  // namespace
