@@ -31,7 +31,7 @@ $job 644 $(id -u)
 $man_dir/man8/virtual-printer.8 644 $(id -u)
 $man_dir/man8/virtual-printer-check.8 644 $(id -u)
 EOF_FILES
-(cd "$root" && find . -type f ! -name expected -exec stat -c '%n %a %u' {} + | sed 's/^\.//' |
+(cd "$root" && find . -type f ! -name expected ! -name staged -exec stat -c '%n %a %u' {} + | sed 's/^\.//' |
   sort) >"$root/staged"
 diff "$root/expected" "$root/staged" >&2 || fail "the staged files differ (- expected, + staged)"
 
