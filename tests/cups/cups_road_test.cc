@@ -584,17 +584,20 @@ INSTANTIATE_TEST_SUITE_P(Roads, ServerCannotTakeTheJob, testing::ValuesIn(kFailu
 // home folders, standing in for /Users, are hidden. The roads still work, and what they leave in
 // those folders is exactly the job's files.
 
-// The writable folders, by the macOS folder each stands for; TMPDIR is the scheduler's TempDir.
+// The writable folders, by the macOS folder each stands for.
 struct SandboxPlace {
   const char* mac;
   std::string folder;
+  std::string
+      shellWord;  // the folder as the sandbox is told it when the scheduler starts a program
 };
 
 std::vector<SandboxPlace> WritablePlaces(const World& world) {
-  return {{"/private/var/log/", std::string(VP_SANDBOX) + "/var/log"},
-          {"/private/var/run/", std::string(VP_SANDBOX) + "/var/run"},
-          {"/private/var/spool/", std::string(VP_SANDBOX) + "/private/var/spool"},
-          {"TempDir", world.root + "/spool/temp"}};
+  const std::string sandbox = VP_SANDBOX;
+  return {{"/private/var/log/", sandbox + "/var/log", sandbox + "/var/log"},
+          {"/private/var/run/", sandbox + "/var/run", sandbox + "/var/run"},
+          {"/private/var/spool/", sandbox + "/private/var/spool", sandbox + "/private/var/spool"},
+          {"TempDir", world.root + "/spool/temp", "\"$TMPDIR\""}};
 }
 
 constexpr char kHomeSecret[] = "/home/alice/Library/Preferences/secret.plist";
@@ -626,8 +629,7 @@ class Sandboxed : public CupsRoad {
     world_.root = std::string(VP_BINARY_DIR) + "/tests/cups/world";
     std::string prefix = VP_MOUNT_SANDBOX;
     for (const SandboxPlace& place : WritablePlaces(world_))
-      prefix += std::string(" -w ") +
-                (place.mac == std::string("TempDir") ? "\"$TMPDIR\"" : place.folder);
+      prefix += " -w " + place.shellWord;
     world_.cupsExecPrefix = prefix + " -h /home --";
     CupsRoad::SetUp();
   }
