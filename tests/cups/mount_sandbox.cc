@@ -100,7 +100,7 @@ bool Apply(const Rules& rules) {
       return Fail("cannot bind", folder);
   }
   for (const Mount& each : Mounts()) {
-    // Mounts under a hidden folder cannot be reached any more.
+    // The profile lets a backend write to devices; mounts under a hidden folder cannot be reached.
     bool kept = Under(each.point, "/dev");
     for (const std::string& folder : rules.writable)
       kept = kept || Under(each.point, folder);
@@ -141,5 +141,6 @@ int main(int, char* argv[]) {
   if (!Apply(rules))
     return kNotSandboxed;
   execvp(rules.program[0], rules.program);
-  return Fail("cannot run", rules.program[0]) ? 0 : kNotSandboxed;
+  Fail("cannot run", rules.program[0]);
+  return kNotSandboxed;
 }
