@@ -2,10 +2,13 @@
 // virtual-printer:/, jobs submitted with lp, the backend run by cupsd as on a user's machine, and
 // the job arriving at the local print-management server.
 
+#include <sys/mount.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -78,6 +81,10 @@ std::string NextUuid() {
   return uuid;
 }
 
+struct PdfCase;
+struct PostScriptCase;
+struct FailureCase;
+
 class CupsRoad : public testing::Test {
  protected:
   struct Job {
@@ -85,6 +92,12 @@ class CupsRoad : public testing::Test {
     std::string uuid;
     JobOutcome outcome;
   };
+
+  // The roads of the tables below, one job each, with their checks; the sandbox suite runs them
+  // again.
+  Job PrintPdfCase(const PdfCase& c);
+  Job PrintPostScriptCase(const PostScriptCase& c);
+  Job PrintFailureCase(const FailureCase& c);
 
   void SetUp() override {
     ASSERT_EQ(StartWorld(world_, std::string(VP_SANDBOX) + "/bin/virtual-printer", systemFilters_),
@@ -223,8 +236,7 @@ void PrintTo(const PdfCase& c, std::ostream* out) {
 
 class PdfFromDriver : public CupsRoad, public testing::WithParamInterface<PdfCase> {};
 
-TEST_P(PdfFromDriver, ArrivesWrappedWithTheDialogsAttributes) {
-  const PdfCase& c = GetParam();
+CupsRoad::Job CupsRoad::PrintPdfCase(const PdfCase& c) {
   AddPpdQueue("driver", c.model, true);
   std::string pdf = MakePdf(c.pages);
   std::vector<std::string> lpArguments = c.lpArguments;
@@ -241,6 +253,11 @@ TEST_P(PdfFromDriver, ArrivesWrappedWithTheDialogsAttributes) {
   lines.insert(lines.end(), c.extraLogLines.begin(), c.extraLogLines.end());
   for (const std::string& line : lines)
     EXPECT_TRUE(Contains(log, line)) << line;
+  return job;
+}
+
+TEST_P(PdfFromDriver, ArrivesWrappedWithTheDialogsAttributes) {
+  PrintPdfCase(GetParam());
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, PdfFromDriver, testing::ValuesIn(kPdfCases),
@@ -303,8 +320,7 @@ void PrintTo(const PostScriptCase& c, std::ostream* out) {
 
 class PostScriptFromDriver : public CupsRoad, public testing::WithParamInterface<PostScriptCase> {};
 
-TEST_P(PostScriptFromDriver, ArrivesUnchangedWithTheParsersAttributes) {
-  const PostScriptCase& c = GetParam();
+CupsRoad::Job CupsRoad::PrintPostScriptCase(const PostScriptCase& c) {
   AddPpdQueue("driver", c.model, true);
   Job job = Print("driver", c.document, {"-t", "Spring catalogue", "-n", "4"});
 
@@ -316,6 +332,11 @@ TEST_P(PostScriptFromDriver, ArrivesUnchangedWithTheParsersAttributes) {
   EXPECT_TRUE(Contains(log, std::string("model:") + c.model));
   for (const std::string& line : c.logLines)
     EXPECT_TRUE(Contains(log, line)) << line;
+  return job;
+}
+
+TEST_P(PostScriptFromDriver, ArrivesUnchangedWithTheParsersAttributes) {
+  PrintPostScriptCase(GetParam());
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, PostScriptFromDriver, testing::ValuesIn(kPostScriptCases),
@@ -525,8 +546,7 @@ void PrintTo(const FailureCase& c, std::ostream* out) {
 
 class ServerCannotTakeTheJob : public CupsRoad, public testing::WithParamInterface<FailureCase> {};
 
-TEST_P(ServerCannotTakeTheJob, TellsTheNotifierAndTheScheduler) {
-  const FailureCase& c = GetParam();
+CupsRoad::Job CupsRoad::PrintFailureCase(const FailureCase& c) {
   WriteSettings(c.settings(world_));
   AddPpdQueue("driver", "HP LaserJet Enterprise M607 PS", true);
   Job job = Print("driver", MakePdf(1), {"-t", "Payslip"});
@@ -541,16 +561,173 @@ TEST_P(ServerCannotTakeTheJob, TellsTheNotifierAndTheScheduler) {
   }
   EXPECT_TRUE(Contains(Unstamped(JobLog()), c.logLine)) << c.logLine;
   std::vector<std::string> notes = Notifications(world_);
-  ASSERT_EQ(notes.size(), 1u) << "one notifier message per failed job";
-  nlohmann::json note = nlohmann::json::parse(notes[0], nullptr, false);
+  EXPECT_EQ(notes.size(), 1u) << "one notifier message per failed job";
+  nlohmann::json note = nlohmann::json::parse(notes.empty() ? "" : notes[0], nullptr, false);
   EXPECT_EQ(note, nlohmann::json({{"messageId", "UploadJob"}, {"content", job.uuid}}));
   EXPECT_FALSE(fs::exists(world_.store + "/notifications-refused.log"));
   EXPECT_EQ(StoredUpload(world_, job.uuid + ".pdf"), "");
   // The job's files stay for the user to look at.
   EXPECT_EQ(Lines(InLogDir(job.uuid + ".ctl")).size(), 9u);
+  return job;
+}
+
+TEST_P(ServerCannotTakeTheJob, TellsTheNotifierAndTheScheduler) {
+  PrintFailureCase(GetParam());
 }
 
 INSTANTIATE_TEST_SUITE_P(Roads, ServerCannotTakeTheJob, testing::ValuesIn(kFailureCases),
+                         testing::PrintToStringParamName());
+
+// ---- Under the scheduler's sandbox on macOS, as far as Linux mounts can show it: the backend and
+// its filter see a read-only system but for the folders that stand in for /private/var/log/,
+// /private/var/run/ and /private/var/spool/ (not the scheduler's own spool) and TMPDIR, and the
+// home folders, standing in for /Users, are hidden. The roads still work, and what they leave in
+// those folders is exactly the job's files.
+
+// The writable folders, by the macOS folder each stands for.
+struct SandboxPlace {
+  const char* mac;
+  std::string folder;
+  std::string
+      shellWord;  // the folder as the sandbox is told it when the scheduler starts a program
+};
+
+std::vector<SandboxPlace> WritablePlaces(const World& world) {
+  const std::string sandbox = VP_SANDBOX;
+  return {{"/private/var/log/", sandbox + "/var/log", sandbox + "/var/log"},
+          {"/private/var/run/", sandbox + "/var/run", sandbox + "/var/run"},
+          {"/private/var/spool/", sandbox + "/private/var/spool", sandbox + "/private/var/spool"},
+          {"TempDir", world.root + "/spool/temp", "\"$TMPDIR\""}};
+}
+
+constexpr char kHomeSecret[] = "/home/alice/Library/Preferences/secret.plist";
+
+// Each place's files and folders as "mac-folder relative-path", folders with a trailing slash.
+std::set<std::string> WrittenPlaces(const World& world) {
+  std::set<std::string> written;
+  for (const SandboxPlace& place : WritablePlaces(world)) {
+    std::error_code error;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(place.folder, error)) {
+      written.insert(std::string(place.mac) + " " +
+                     fs::relative(entry.path(), place.folder).string() +
+                     (entry.is_directory() ? "/" : ""));
+    }
+  }
+  return written;
+}
+
+class Sandboxed : public CupsRoad {
+ protected:
+  void SetUp() override {
+    if (std::string(VP_BINARY_DIR).starts_with("/home/"))
+      GTEST_SKIP() << "the build tree lies under /home, which the sandbox hides";
+    // A user's home folder of this namespace alone, with something the backend must not see.
+    fs::create_directories("/home");
+    ASSERT_EQ(mount("tmpfs", "/home", "tmpfs", 0, "mode=0755"), 0) << std::strerror(errno);
+    fs::create_directories(fs::path(kHomeSecret).parent_path());
+    ASSERT_TRUE(WriteFile(kHomeSecret, "<plist/>"));
+    world_.root = std::string(VP_BINARY_DIR) + "/tests/cups/world";
+    std::string prefix = VP_MOUNT_SANDBOX;
+    for (const SandboxPlace& place : WritablePlaces(world_))
+      prefix += " -w " + place.shellWord;
+    world_.cupsExecPrefix = prefix + " -h /home --";
+    CupsRoad::SetUp();
+  }
+};
+
+// What a program under the sandbox may do, tried by a backend of the test's own.
+struct Probe {
+  const char* name;
+  bool write;        // else read
+  std::string path;  // shell text: "$TMPDIR" is the scheduler's TempDir
+  bool allowed;
+};
+
+std::vector<Probe> Probes(const World& world) {
+  const std::string sandbox = VP_SANDBOX;
+  return {
+      {"log", true, sandbox + "/var/log/probe", true},
+      {"run", true, sandbox + "/var/run/probe", true},
+      {"spool", true, sandbox + "/private/var/spool/probe", true},
+      {"tempdir", true, "$TMPDIR/probe", true},
+      {"scheduler-spool", true, world.root + "/spool/probe", false},
+      {"server-root", true, world.root + "/probe", false},
+      {"private-var", true, sandbox + "/var/probe", false},
+      {"read-server-root", false, world.root + "/cupsd.conf", true},
+      {"read-home", false, kHomeSecret, false},
+  };
+}
+
+TEST_F(Sandboxed, LetsProgramsWriteOnlyWhereMacOSDoes) {
+  std::string script = "#!/bin/sh\n";
+  for (const Probe& probe : Probes(world_)) {
+    std::string attempt = probe.write
+                              ? "echo probe >\"" + probe.path + "\" && rm \"" + probe.path + "\""
+                              : "cat \"" + probe.path + "\" >/dev/null";
+    script += "if (" + attempt + ") 2>/dev/null; then echo \"INFO: probe " + probe.name +
+              " allowed\" >&2; else echo \"INFO: probe " + probe.name + " refused\" >&2; fi\n";
+  }
+  std::string backend = world_.serverBin + "/backend/probe";
+  ASSERT_TRUE(WriteFile(backend, script));
+  ASSERT_EQ(chmod(backend.c_str(), 0700), 0);
+  ASSERT_EQ(AddQueue(world_, "probe", "", "probe:/"), "");
+  std::string file = world_.root + "/document-probe";
+  WriteFile(file, "probe\n");
+  std::string error;
+  int id = SubmitJob("probe", file, {}, error);
+  ASSERT_GT(id, 0) << error;
+  lastJob_ = id;
+  EXPECT_EQ(WaitForJob("probe", id).state, IPP_JSTATE_COMPLETED);
+  std::string log = SchedulerLogOf(world_, id);
+  for (const Probe& probe : Probes(world_)) {
+    std::string said =
+        std::string("probe ") + probe.name + (probe.allowed ? " allowed" : " refused");
+    EXPECT_NE(log.find(said + "\n"), std::string::npos) << said;
+  }
+}
+
+// Each road as its own table has it, in a sandbox of its own.
+struct SandboxRoad {
+  const char* name;
+  const PdfCase* pdf;
+  const PostScriptCase* postScript;
+  const FailureCase* failure;
+  const char* extension;  // of the job's data file
+};
+
+const SandboxRoad kSandboxRoads[] = {
+    {"PostScriptUploaded", nullptr, &kPostScriptCases[0], nullptr, ".ps"},
+    {"PdfUploaded", &kPdfCases[0], nullptr, nullptr, ".pdf"},
+    {"RefusedLoginTellsTheNotifier", nullptr, nullptr, &kFailureCases[0], ".pdf"},
+    {"ServerDown", nullptr, nullptr, &kFailureCases[2], ".pdf"},
+};
+
+void PrintTo(const SandboxRoad& road, std::ostream* out) {
+  *out << road.name;
+}
+
+class SandboxedRoad : public Sandboxed, public testing::WithParamInterface<SandboxRoad> {};
+
+TEST_P(SandboxedRoad, WorksWritingOnlyTheJobsFiles) {
+  const SandboxRoad& road = GetParam();
+  Job job = road.pdf          ? PrintPdfCase(*road.pdf)
+            : road.postScript ? PrintPostScriptCase(*road.postScript)
+                              : PrintFailureCase(*road.failure);
+  // A write refused elsewhere would show in the backend's words.
+  for (const std::string& words : {JobLog(), SchedulerLogOf(world_, job.id)})
+    EXPECT_EQ(words.find("Read-only file system"), std::string::npos) << words;
+  std::set<std::string> expected = {"/private/var/log/ cups/",
+                                    "/private/var/log/ cups/vlog.txt",
+                                    "/private/var/log/ cups/" + job.uuid + road.extension,
+                                    "/private/var/log/ cups/" + job.uuid + ".ctl",
+                                    "/private/var/run/ virtual-printer/",
+                                    "/private/var/run/ virtual-printer/" + job.uuid + ".lock",
+                                    "/private/var/spool/ VirtualFile",
+                                    "/private/var/spool/ VirtualFile.txt"};
+  EXPECT_EQ(WrittenPlaces(world_), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Roads, SandboxedRoad, testing::ValuesIn(kSandboxRoads),
                          testing::PrintToStringParamName());
 
 // ---- Queue status on request: a queue with status=on in its device URI tells people how the

@@ -69,7 +69,13 @@ std::string LayOutScheduler(const World& world, const std::string& backend) {
     fs::create_directories(world.root + dir);
   }
   std::error_code error;
-  fs::create_symlink(kCupsExec, world.serverBin + "/daemon/cups-exec", error);
+  std::string cupsExec = world.serverBin + "/daemon/cups-exec";
+  if (world.cupsExecPrefix.empty())
+    fs::create_symlink(kCupsExec, cupsExec, error);
+  else if (!WriteMode(cupsExec,
+                      "#!/bin/sh\nexec " + world.cupsExecPrefix + " " + kCupsExec + " \"$@\"\n",
+                      0755))
+    return "cannot write " + cupsExec;
   if (fs::exists(kCupsDeviced))
     fs::create_symlink(kCupsDeviced, world.serverBin + "/daemon/cups-deviced", error);
   fs::create_symlink(VP_PLUTIL_PROGRAM, world.serverBin + "/filter/plutil", error);

@@ -18,6 +18,9 @@ struct World {
   std::string root;  // the scheduler's ServerRoot, on a tmpfs
   std::string logLevel = "debug";
   bool notifier = true;
+  // Shell words that every program the scheduler starts (filters, backends) is run through, before
+  // CUPS's cups-exec and its arguments; empty: cups-exec alone, as CUPS has it.
+  std::string cupsExecPrefix;
   std::string socket;     // clients follow CUPS_SERVER to it
   std::string serverBin;  // ServerBin: backend/, filter/ (first on the backend's PATH), daemon/
   std::string store;      // the print server's storage
