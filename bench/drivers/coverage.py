@@ -167,9 +167,12 @@ def pick(ppd, want):
 
 
 def jobs_for(ppd):
+    """The jobs a PPD's queue prints; a colour device's also asks for colour outright, since the
+    queue's own default may be grey."""
     duplex = pick(ppd, "duplex")
     grey = pick(ppd, "grey")
-    return [
+    colour = [("colour", ["-o", "print-color-mode=color"])] if ppd["color"] else []
+    return colour + [
         ("default", []),
         ("duplex", ["-o", "%s=%s" % duplex] if duplex else ["-o", "sides=two-sided-long-edge"]),
         ("grey", ["-o", "%s=%s" % grey] if grey else ["-o", "print-color-mode=monochrome"]),
@@ -772,7 +775,8 @@ def report(args):
         "private scheduler with a four-page colour PDF seven times: with the PPD's defaults, with",
         "its own two-sided choice, with its own grey choice (the option words of the PPD;",
         "`sides`/`print-color-mode` where it has none), with 3 copies, with 2 collated copies,",
-        "2-up and with the page range 2-3.",
+        "2-up and with the page range 2-3; a colour device's queue prints it an eighth time with",
+        "`print-color-mode=color`, since CUPS gives some colour queues a grey default.",
         "",
         "A job counts as right when the colour, the sides and the impressions (pages times",
         "copies) of its control file are what the data makes the device do. The truth is read",
