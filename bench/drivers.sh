@@ -1,16 +1,16 @@
 #!/bin/sh
-# Driver coverage: builds the backend as it was at REF (default: the commit before this work on
-# vendor drivers) and as it is in the work tree, prints the sample of vendor PPDs through a private
+# Driver coverage: builds the backend as it was at REF (default: the commit before the backend
+# read the page languages) and as it is in the work tree, prints the sample of vendor PPDs through a private
 # CUPS scheduler into each (bench/drivers/coverage.py) and writes docs/drivers.md. Needs root
 # (namespaces, a root backend); about a quarter of an hour on two cores.
 #
 # Usage: bench/drivers.sh [--before REF] [--keep]
-#   --before REF  the build to compare with (default 6bcefc3)
+#   --before REF  the build to compare with (default 3720873)
 #   --keep        reuse the jobs of an earlier run for "before" when there are any, judged again
 set -eu
 cd "$(dirname "$0")/.."
 
-before=6bcefc3
+before=3720873
 keep=0
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -33,7 +33,8 @@ build() {
   cmake -S "$source" -B "$work/$name/build" -DCMAKE_BUILD_TYPE=Release -DVP_TESTS=OFF \
     -DVP_BENCH=OFF -DVP_LOG_DIR="$work/$name/log-parent/log/" \
     -DVP_SETTINGS_FILE="$work/$name/no-settings/VirtualFile" \
-    -DVP_SETTINGS_LISTING="$work/$name/no-settings/VirtualFile.txt" >/dev/null
+    -DVP_SETTINGS_LISTING="$work/$name/no-settings/VirtualFile.txt" \
+    -DVP_PAGE_COUNT_PROGRAM="$(command -v pdfinfo)" >/dev/null
   cmake --build "$work/$name/build" --target virtual-printer -j2 >/dev/null
 }
 
@@ -61,5 +62,5 @@ build after "$top"
 measure after
 
 python3 bench/drivers/coverage.py report --before "$work/before.json" --after "$work/after.json" \
-  --out docs/drivers.md
+  --out docs/drivers.md --before-ref "$before"
 echo "results: docs/drivers.md"

@@ -22,6 +22,7 @@ import json
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import time
@@ -166,12 +167,19 @@ def pick(ppd, want):
 
 
 def jobs_for(ppd):
+    """The jobs a PPD's queue prints; a colour device's also asks for colour outright, since the
+    queue's own default may be grey."""
     duplex = pick(ppd, "duplex")
     grey = pick(ppd, "grey")
-    return [
+    colour = [("colour", ["-o", "print-color-mode=color"])] if ppd["color"] else []
+    return colour + [
         ("default", []),
         ("duplex", ["-o", "%s=%s" % duplex] if duplex else ["-o", "sides=two-sided-long-edge"]),
         ("grey", ["-o", "%s=%s" % grey] if grey else ["-o", "print-color-mode=monochrome"]),
+        ("copies", ["-o", "copies=3"]),
+        ("collate", ["-o", "copies=2", "-o", "collate=true"]),
+        ("2-up", ["-o", "number-up=2"]),
+        ("range", ["-o", "page-ranges=2-3"]),
     ]
 
 
@@ -227,27 +235,252 @@ def postscript_events(postscript, work):
     return events
 
 
+def pjl_copies(events):
+    """(uncollated copies of each page, collated copies of the job) the PJL header asks for. A
+    page's own copies (a page language's command) replace the first; the printer repeats the whole
+    job for the second, so the two multiply."""
+    copies, quantity = None, 1
+    for kind, key, value in events:
+        if kind == "PJL" and key in ("COPIES", "QTY") and value.isdigit():
+            if key == "COPIES":
+                copies = int(value)
+            else:
+                quantity = int(value)
+    return copies, quantity
+
+
+def impressions(pages, events):
+    """Pages the device prints: each page (a list of its own copies, None where the job left
+    them to the device's default) times its copies, times the job's collated copies."""
+    copies, quantity = pjl_copies(events)
+    return quantity * sum(own if own is not None else (copies or 1) for own in pages)
+
+
+XL_SIZES = {0: 1, 1: 2, 2: 4, 3: 2, 4: 4, 5: 4}  # ubyte uint16 uint32 sint16 sint32 real32
+XL_GREY_SPACES = (0, 1)  # eBiLevel, eGray
+XL_PAGE_COPIES, XL_COLOR_SPACE, XL_SIMPLEX, XL_DUPLEX = 0x31, 0x03, 0x34, 0x35
+
+
+def pclxl_read(data):
+    """(pages' copies, sides or None, drew in colour) of a PCL XL stream: BeginPage's page mode,
+    EndPage's copies, SetColorSpace's colour spaces."""
+    end = data.find(b"\n")
+    little = data[:1] == b")"
+    order = "<" if little else ">"
+    i, n = end + 1, len(data)
+    value, attributes = None, {}
+    pages, sides, colour = [], None, False
+
+    def number(kind, at):
+        fmt = {0: "B", 1: "H", 2: "I", 3: "h", 4: "i", 5: "f"}[kind]
+        return struct.unpack_from(order + fmt, data, at)[0]
+
+    while i < n:
+        tag = data[i]
+        i += 1
+        if 0xC0 <= tag <= 0xC5:
+            value = number(tag - 0xC0, i)
+            i += XL_SIZES[tag - 0xC0]
+        elif 0xC8 <= tag <= 0xCD:
+            length_kind = data[i] - 0xC0
+            length = number(length_kind, i + 1)
+            i += 1 + XL_SIZES[length_kind] + length * XL_SIZES[tag - 0xC8]
+            value = None
+        elif 0xD0 <= tag <= 0xD5:
+            i += 2 * XL_SIZES[tag - 0xD0]
+        elif 0xE0 <= tag <= 0xE5:
+            i += 4 * XL_SIZES[tag - 0xE0]
+        elif tag == 0xF8:
+            attributes[data[i]] = value
+            i += 1
+        elif tag == 0xF9:
+            attributes[number(1, i)] = value
+            i += 2
+        elif tag == 0xFA:
+            i += 4 + number(2, i)
+        elif tag == 0xFB:
+            i += 1 + data[i]
+        elif 0x41 <= tag <= 0xBF:
+            if tag == 0x43:  # BeginPage
+                if XL_DUPLEX in attributes:
+                    sides = "TwoSided"
+                elif XL_SIMPLEX in attributes:
+                    sides = "OneSided"
+            elif tag == 0x44:  # EndPage
+                pages.append(attributes.get(XL_PAGE_COPIES))
+            elif tag == 0x6A and attributes.get(XL_COLOR_SPACE) not in XL_GREY_SPACES:
+                colour = True
+            attributes = {}
+        elif tag == 0x1B:  # the universal exit: back to PJL
+            break
+    return pages, sides, colour
+
+
+# Commands followed by as many bytes of data as their value says: raster rows and planes, fonts,
+# patterns, palettes, transparent data.
+PCL_DATA_COMMANDS = (b"*bV", b"&pX")
+
+
+def pcl5_read(data):
+    """(pages' copies, sides or None, drew in colour) of PCL 5: form feeds, page ejects and a
+    reset after marks end pages; data whose length a command gives is skipped."""
+    pages, sides, colour = [], None, False
+    copies, marked = None, False
+    i, n = 0, len(data)
+    while i < n:
+        byte = data[i:i + 1]
+        if byte == b"\x0c":
+            pages.append(copies)
+            marked = False
+            i += 1
+            continue
+        if byte != b"\x1b":
+            marked = marked or byte > b" "
+            i += 1
+            continue
+        if data.startswith(b"\x1b%-12345X", i):
+            break
+        if i + 1 < n and 0x21 <= data[i + 1] <= 0x2F and i + 2 < n:
+            parameter = data[i + 1:i + 2]
+            group = data[i + 2:i + 3] if 0x60 <= data[i + 2] <= 0x7E else b""
+            j = i + 2 + len(group)
+            while j < n:
+                match = re.match(rb"[+-]?[0-9]*(?:\.[0-9]*)?", data[j:j + 32])
+                number = match.group(0)
+                j += len(number)
+                if j >= n:
+                    break
+                final = data[j:j + 1]
+                j += 1
+                amount = int(float(number)) if number.strip(b"+-.") else 0
+                command = parameter + group + final.upper()
+                if command == b"&lX":
+                    copies = amount
+                elif command == b"&lS":
+                    sides = "TwoSided" if amount in (1, 2) else "OneSided"
+                elif (command == b"&lH" and amount == 0) or command == b"&aG":
+                    # a page eject, or a change of side in two-sided printing, ends a marked page
+                    if marked:
+                        pages.append(copies)
+                    marked = False
+                elif command == b"*rU" and amount != 1:
+                    colour = True
+                elif command == b"*vW":
+                    colour = True
+                if final.upper() == b"W" or command in PCL_DATA_COMMANDS:
+                    j += amount
+                    marked = marked or command in (b"*bW", b"*bV")
+                if not (0x60 <= final[0] <= 0x7E):
+                    break
+            i = j
+            continue
+        if data[i + 1:i + 2] == b"E" and marked:
+            pages.append(copies)
+            marked = False
+        i += 2
+    if marked:
+        pages.append(copies)
+    return pages, sides, colour
+
+
+RASTER_GREY_SPACES = (0, 3, 18)  # W, K, sGray
+
+
+def raster_read(data):
+    """(pages' copies, sides, drew in colour) of CUPS or PWG raster: every page header, the pages'
+    bitmaps walked past line by line."""
+    sync = data[:4]
+    little = sync in (b"tSaR", b"2SaR", b"3SaR")
+    order = "<" if little else ">"
+    compressed = sync in (b"RaS2", b"2SaR")
+    i, n = 4, len(data)
+    pages, sides, colour = [], "OneSided", False
+    while i + 1796 <= n:
+        header = data[i:i + 1796]
+        field = lambda at: struct.unpack_from(order + "I", header, at)[0]
+        duplex, copies = field(272), field(340)
+        height, bits, line_bytes, space = field(376), field(388), field(392), field(400)
+        pages.append(copies or 1)
+        sides = "TwoSided" if duplex else sides
+        colour = colour or space not in RASTER_GREY_SPACES
+        i += 1796
+        if not compressed:
+            i += height * line_bytes
+            continue
+        pixel = max(1, bits // 8)
+        rows = 0
+        while rows < height and i < n:
+            rows += data[i] + 1
+            i += 1
+            done = 0
+            while done < line_bytes and i < n:
+                run = data[i]
+                i += 1
+                if run < 128:
+                    i += pixel
+                    done += (run + 1) * pixel
+                else:
+                    i += (257 - run) * pixel
+                    done += (257 - run) * pixel
+    return pages, sides, colour
+
+
+def pdf_pages(data, work):
+    path = os.path.join(work, "oracle-job.pdf")
+    with open(path, "wb") as out:
+        out.write(data)
+    info = subprocess.run(["pdfinfo", path], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                          universal_newlines=True).stdout
+    match = re.search(r"^Pages:\s*(\d+)", info, re.M)
+    return [None] * int(match.group(1)) if match else []
+
+
+def page_language(rest):
+    if rest.startswith(b"%PDF"):
+        return "PDF"
+    if b"%!PS" in rest[:4096]:
+        return "PostScript"
+    if re.match(rb"[()] HP-PCL XL", rest):
+        return "PCL XL"
+    if rest[:4] in (b"RaSt", b"tSaR", b"RaS2", b"2SaR", b"RaS3", b"3SaR"):
+        return "raster"
+    if rest.startswith(b"\x1b"):
+        return "PCL 5"
+    return "unknown"
+
+
 def device_does(ppd, data, options, work):
-    """(colour, sides, how it was found) for the job's bytes as the backend spooled them."""
+    """(colour, sides, impressions, page language, how it was found, opaque choices) for the job's
+    bytes as the backend spooled them."""
     if data.startswith(b"\x1b%-12345X@PJL JOB NAME="):  # the backend's own PDF envelope
         start = data.find(b"@PJL ENTER LANGUAGE=PDF\n")
         data = data[start + len(b"@PJL ENTER LANGUAGE=PDF\n"):] if start >= 0 else data
     header, rest = split_pjl_header(data)
-    start = rest.find(b"%!PS")
-    if rest.startswith(b"%PDF") or start < 0:
-        # PDF carries no code, and PCL's own commands are not read here: the options the job
-        # chose, else the PPD's defaults, say what the driver told the device.
+    language = page_language(rest)
+    if language in ("PCL XL", "PCL 5", "raster"):
+        # The printer does what the page language's own commands say; PJL sets its defaults.
+        reader = {"PCL XL": pclxl_read, "PCL 5": pcl5_read, "raster": raster_read}[language]
+        pages, sides, drew_colour = reader(rest)
+        color, duplex = fold(header, True)
+        if not drew_colour:
+            color = "Grayscale"
+        return (color, sides or duplex, impressions(pages, header), language,
+                "%s commands and the PJL header" % language, [])
+    if language == "PostScript":
+        chosen = re.findall(rb"^%%BeginFeature:\s*\*(\S+)[ \t]*(\S*)", rest, re.M)
+        chosen = [(k.decode("latin-1"), c.decode("latin-1")) for k, c in chosen]
+        events = header + postscript_events(rest[rest.find(b"%!PS"):], work)
+        pages = [None if e[2] == "-" else int(e[2]) for e in events if e[0] == "PAGE"]
+        how = "PostScript run by Ghostscript"
+    else:
+        # PDF carries no code: the options the job chose, else the PPD's defaults, say what the
+        # driver told the device.
         chosen = []
         for keyword, option in ppd["options"].items():
             chosen.append((keyword, options.get(keyword, option["default"])))
         events = header + [e for k, c in chosen for e in choice_events(ppd, k, c)]
-        how = "PPD code of the chosen options (%s)" % (
-            "PDF" if rest.startswith(b"%PDF") else "no PostScript")
-    else:
-        chosen = re.findall(rb"^%%BeginFeature:\s*\*(\S+)[ \t]*(\S*)", rest, re.M)
-        chosen = [(k.decode("latin-1"), c.decode("latin-1")) for k, c in chosen]
-        events = header + postscript_events(rest[start:], work)
-        how = "PostScript run by Ghostscript"
+        pages = pdf_pages(rest, work) if language == "PDF" else []
+        how = "PPD code of the chosen options (%s)" % language
     color, duplex = fold(events, ppd["color"])
     # Code that did not run here (the vendor's own operators and status keys): the vendor's words
     # for the chosen choices stand in for it, unless code that ran decided.
@@ -263,7 +496,8 @@ def device_does(ppd, data, options, work):
         color, how = said["grey"], how + "; colour from the vendor's words"
     if not any(e[1] in ("Duplex", "DUPLEX") for e in events) and said.get("duplex"):
         duplex, how = said["duplex"], how + "; sides from the vendor's words"
-    return color, duplex, how, opaque_choices(ppd, chosen)
+    return (color, duplex, impressions(pages, events), language, how,
+            opaque_choices(ppd, chosen))
 
 
 def opaque_choices(ppd, chosen):
@@ -356,11 +590,12 @@ def print_and_wait(document, arguments, uuid):
 
 
 def make_document(path):
-    """A two-page colour PDF."""
+    """A four-page colour PDF."""
     source = path + ".ps"
     with open(source, "w") as out:
-        out.write("%!PS\n1 0 0 setrgbcolor 72 72 200 200 rectfill showpage\n"
-                  "0 0 1 setrgbcolor 72 72 200 200 rectfill showpage\n")
+        out.write("%!PS\n")
+        for colour in ("1 0 0", "0 0 1", "0 1 0", "1 0 1"):
+            out.write("%s setrgbcolor 72 72 200 200 rectfill showpage\n" % colour)
     subprocess.run(["gs", "-q", "-sDEVICE=pdfwrite", "-o", path, source], check=True)
 
 
@@ -401,24 +636,37 @@ def run(args):
                     error = error or "no control or data file: %s" % failure
                     data = b""
                 options = dict(a.split("=", 1) for a in arguments if "=" in a)
-                color, duplex, how, opaque = device_does(ppd, data, options, work) if data else (
-                    "", "", "", [])
+                judged = device_does(ppd, data, options, work) if data else (
+                    "", "", 0, "", "", [])
                 results.append({"vendor": vendor, "ppd": uri, "language": ppd["language"],
                                 "job": kind, "options": " ".join(arguments[1::2]),
-                                "reported": [control.get("Color", ""),
-                                             control.get("Duplexing", "")],
-                                "device": [color, duplex], "oracle": how, "opaque": opaque,
-                                "data": os.path.splitext(data_file)[1], "error": error})
-                print("%-18s %-55s %-8s %-40s reported %-22s device %s" % (
-                    vendor, uri.rsplit("/", 1)[1], kind, " ".join(arguments[1::2]),
-                    "/".join(results[-1]["reported"]), "/".join(results[-1]["device"])),
-                    flush=True)
+                                "reported": reported(control), "data": os.path.splitext(
+                                    data_file)[1], "error": error})
+                judge(results[-1], judged)
+                print("%-18s %-50s %-8s %-34s reported %-26s device %s" % (
+                    vendor, uri.rsplit("/", 1)[1], kind, results[-1]["options"],
+                    "/".join(map(str, results[-1]["reported"])),
+                    "/".join(map(str, results[-1]["device"]))), flush=True)
             quiet("lpadmin", "-x", "q")
     finally:
         cupsd.terminate()
         cupsd.wait()
     with open(args.out, "w") as out:
         json.dump(results, out, indent=1)
+
+
+def reported(control):
+    """[colour, sides, impressions] of a control file; impressions are pages times copies, empty
+    when either is missing."""
+    pages, copies = control.get("AllPage", ""), control.get("CopyCount", "")
+    count = int(pages) * int(copies) if pages.isdigit() and copies.isdigit() else ""
+    return [control.get("Color", ""), control.get("Duplexing", ""), count]
+
+
+def judge(result, judged):
+    color, duplex, count, language, how, opaque = judged
+    result.update({"device": [color, duplex, count], "pdl": language, "oracle": how,
+                   "opaque": opaque})
 
 
 def rejudge(args):
@@ -439,36 +687,45 @@ def rejudge(args):
         ppd = read_ppd(os.path.join(args.ppd_dir, r["ppd"].rsplit("/", 1)[1]))
         arguments = r["options"].split()
         options = dict(a.split("=", 1) for a in arguments if "=" in a)
-        color, duplex, how, opaque = device_does(ppd, open(path, "rb").read(), options, work)
-        r["device"], r["oracle"], r["opaque"] = [color, duplex], how, opaque
+        judge(r, device_does(ppd, open(path, "rb").read(), options, work))
     with open(args.results, "w") as out:
         json.dump(results, out, indent=1)
 
 
 def extract(args):
+    """Writes the sample's PPDs into the PPD folder: a driver program's, CUPS's own compiled
+    drivers (drv:) or one of ours (file:, beside this script)."""
     os.makedirs(args.ppd_dir, exist_ok=True)
     for line in open(args.sample):
         _, uri = line.rstrip("\n").split("\t")
         path = os.path.join(args.ppd_dir, uri.rsplit("/", 1)[1])
         if os.path.exists(path) and os.path.getsize(path) > 0:
             continue
-        driver = "/usr/lib/cups/driver/" + uri.split(":", 1)[0]
+        if uri.startswith("file:"):
+            shutil.copy(os.path.join(HERE, uri[len("file:"):]), path)
+            continue
+        driver = "/usr/lib/cups/daemon/cups-driverd" if uri.startswith("drv:") else (
+            "/usr/lib/cups/driver/" + uri.split(":", 1)[0])
         with open(path, "wb") as out:
             subprocess.run([driver, "cat", uri], stdout=out, check=True)
 
 
 # ---- The table.
 
-def tally(results):
+FIELDS = (("color", "Colour"), ("duplex", "Sides"), ("impressions", "Impressions"),
+          ("all", "All three"))
+
+
+def tally(results, key):
     table = collections.OrderedDict()
     for r in results:
         if "job" not in r:
             continue
-        row = table.setdefault(r["vendor"], collections.Counter())
+        row = table.setdefault(key(r), collections.Counter())
         row["jobs"] += 1
-        row["color"] += r["reported"][0] == r["device"][0]
-        row["duplex"] += r["reported"][1] == r["device"][1]
-        row["both"] += r["reported"] == r["device"]
+        for index, (field, _) in enumerate(FIELDS[:3]):
+            row[field] += r["reported"][index] == r["device"][index]
+        row["all"] += r["reported"] == r["device"]
     return table
 
 
@@ -476,53 +733,74 @@ def percent(part, whole):
     return "%d%%" % round(100.0 * part / whole) if whole else "-"
 
 
+def comparison(before, after, key, title):
+    """A table of the share of right jobs, before and after, with a total row."""
+    tb, ta = tally(before, key), tally(after, key)
+    lines = ["| %s | Jobs | " % title + " | ".join(
+        "%s before | %s after" % (label, label) for _, label in FIELDS) + " |",
+        "|---|---|" + "---|---|" * len(FIELDS)]
+    total_b, total_a = collections.Counter(), collections.Counter()
+    for name, row in ta.items():
+        rb = tb.get(name, collections.Counter())
+        total_b.update(rb)
+        total_a.update(row)
+        lines.append("| %s | %d | " % (name, row["jobs"]) + " | ".join(
+            "%s | %s" % (percent(rb[f], rb["jobs"]), percent(row[f], row["jobs"]))
+            for f, _ in FIELDS) + " |")
+    lines.append("| **All** | %d | " % total_a["jobs"] + " | ".join(
+        "%s | %s" % (percent(total_b[f], total_b["jobs"]), percent(total_a[f], total_a["jobs"]))
+        for f, _ in FIELDS) + " |")
+    return lines, total_a
+
+
+def shown(values):
+    return "/".join(str(v) for v in values)
+
+
 def report(args):
     before = json.load(open(args.before))
     after = json.load(open(args.after))
-    tb, ta = tally(before), tally(after)
+    by_vendor, total = comparison(before, after, lambda r: r["vendor"], "Vendor")
+    by_language, _ = comparison(before, after, lambda r: r.get("pdl") or "none", "Page language")
     lines = [
         "# Driver coverage",
         "",
-        "Written by `bench/drivers.sh`. A fixed sample of %d vendor PPDs of Debian's openprinting-ppds"
-        % len({r["ppd"] for r in after}),
-        "and printer-driver-postscript-hp (`bench/drivers/sample.txt`: up to three of every vendor",
-        "name the two packages list, colour PPDs first, six of HP), each printed through CUPS's own",
-        "filters by a private scheduler with a two-page colour PDF three times: with the PPD's",
-        "defaults, with its own two-sided choice and with its own grey choice (the option words of the",
-        "PPD; `sides`/`print-color-mode` where it has none). A job counts as right when the colour",
-        "and the sides of its control file are what the job's code makes the device do: Ghostscript",
-        "runs the job's PostScript with setpagedevice watched, PJL settings come from the job's PJL",
-        "header and from PJL written into the PostScript, PDF and PCL jobs from the code of the",
-        "chosen PPD choices; where that code cannot run here, the words of the chosen choice decide;",
-        "with nothing saying anything the device prints one-sided, in colour when the PPD says it",
-        "is a colour device. `bench/drivers/coverage.py` holds the judge.",
+        "Written by `bench/drivers.sh`. A fixed sample of %d PPDs" % len(
+            {r["ppd"] for r in after}),
+        "(`bench/drivers/sample.txt`): vendor PPDs of Debian's openprinting-ppds and",
+        "printer-driver-postscript-hp (up to three of every vendor name the two packages list,",
+        "colour PPDs first, six of HP), more of their PCL XL and PCL 5 drivers, the PCL and PWG",
+        "raster drivers CUPS and cups-filters compile (`drv:`), and a queue that hands CUPS raster",
+        "to the backend (`bench/drivers/ppd/`). Each is printed through CUPS's own filters by a",
+        "private scheduler with a four-page colour PDF seven times: with the PPD's defaults, with",
+        "its own two-sided choice, with its own grey choice (the option words of the PPD;",
+        "`sides`/`print-color-mode` where it has none), with 3 copies, with 2 collated copies,",
+        "2-up and with the page range 2-3; a colour device's queue prints it an eighth time with",
+        "`print-color-mode=color`, since CUPS gives some colour queues a grey default.",
         "",
-        "Before: the backend at 6bcefc3, before the PPD was read. After: the code these figures were taken from.",
+        "A job counts as right when the colour, the sides and the impressions (pages times",
+        "copies) of its control file are what the data makes the device do. The truth is read",
+        "from the data the printer gets: Ghostscript runs the job's PostScript with setpagedevice",
+        "and every transmitted page watched; PCL XL, PCL 5 and raster are read command by command",
+        "and header by header by the judge's own readers; PJL settings come from the job's PJL",
+        "header and from PJL written into the PostScript; PDF pages are counted by poppler's",
+        "`pdfinfo`, and PDF colour and sides come from the code of the chosen PPD choices. Where",
+        "that code cannot run here, the words of the chosen choice decide; with nothing saying",
+        "anything the device prints one-sided, in colour when the PPD says it is a colour device",
+        "and the data draws in colour. A page language's own copies of a page replace PJL's",
+        "`COPIES`, and PJL's `QTY` repeats the whole job. `bench/drivers/coverage.py` holds the",
+        "judge.",
         "",
-        "| Vendor | Jobs | Colour before | Colour after | Sides before | Sides after "
-        "| Both before | Both after |",
-        "|---|---|---|---|---|---|---|---|",
-    ]
-    total_b, total_a = collections.Counter(), collections.Counter()
-    for vendor, row in ta.items():
-        rb = tb.get(vendor, collections.Counter())
-        total_b.update(rb)
-        total_a.update(row)
-        lines.append("| %s | %d | %s | %s | %s | %s | %s | %s |" % (
-            vendor, row["jobs"], percent(rb["color"], rb["jobs"]), percent(row["color"], row["jobs"]),
-            percent(rb["duplex"], rb["jobs"]), percent(row["duplex"], row["jobs"]),
-            percent(rb["both"], rb["jobs"]), percent(row["both"], row["jobs"])))
-    lines.append("| **All** | %d | %s | %s | %s | %s | %s | %s |" % (
-        total_a["jobs"], percent(total_b["color"], total_b["jobs"]),
-        percent(total_a["color"], total_a["jobs"]), percent(total_b["duplex"], total_b["jobs"]),
-        percent(total_a["duplex"], total_a["jobs"]), percent(total_b["both"], total_b["jobs"]),
-        percent(total_a["both"], total_a["jobs"])))
-    lines += ["", "Jobs by the PPD's language (after): " + ", ".join(
-        "%s %d" % (k, v) for k, v in sorted(collections.Counter(
-            r["language"] for r in after if "job" in r).items())) + ".", "", ""]
+        "Before: the backend at %s, before it read the page languages. After: the code these"
+        % args.before_ref,
+        "figures were taken from.",
+        "",
+    ] + by_vendor + ["", "By the page language the backend received:", ""] + by_language + [
+        "", "Right in all three after: %d of %d jobs (%s)." % (
+            total["all"], total["jobs"], percent(total["all"], total["jobs"])), ""]
     wrong = [r for r in after if "job" in r and r["reported"] != r["device"]]
     lines += ["## Jobs still reported wrong", "",
-              "An empty value is a field the backend left empty.", ""]
+              "Colour/sides/impressions; an empty value is a field the backend left empty.", ""]
     if not wrong:
         lines.append("None.")
     else:
@@ -530,7 +808,7 @@ def report(args):
         for r in wrong:
             lines.append("| %s | %s | %s | %s | %s | %s |" % (
                 r["vendor"], r["ppd"].rsplit("/", 1)[1], r["job"], r["options"] or "(defaults)",
-                "/".join(r["reported"]) or r["error"], "/".join(r["device"])))
+                r["error"] or shown(r["reported"]), shown(r["device"])))
     opaque = collections.OrderedDict()
     for r in after:
         for choice in r.get("opaque", []):
@@ -572,6 +850,7 @@ def main():
     p.add_argument("--before", required=True)
     p.add_argument("--after", required=True)
     p.add_argument("--out", required=True)
+    p.add_argument("--before-ref", required=True)
     args = parser.parse_args()
     {"run": run, "rejudge": rejudge, "extract": extract, "report": report}[args.command](args)
 
