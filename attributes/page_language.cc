@@ -567,8 +567,9 @@ void PageLanguageReader::Pcl5Command(unsigned char parameter) {
     duplex_ = value == 1 || value == 2;
     if (duplex_)
       binding_ = value == 2 ? "SHORTEDGE" : "LONGEDGE";
-  } else if (amp && group_ == 'l' && letter == 'H') {
-    Pcl5Eject();  // 0 ejects the page; a paper source prints the page it ends
+  } else if ((amp && group_ == 'l' && letter == 'H') || (amp && group_ == 'a' && letter == 'G')) {
+    // A page eject, a paper source, or a move to the other side of the sheet prints the page.
+    Pcl5Eject();
   } else if (star && group_ == 'r' && letter == 'U') {
     // Planes of simple colour: 1 is black only; 3 (RGB), -3 (CMY) and -4 (KCMY) are colour.
     colourUsed_ = colourUsed_ || (negative_ ? number_ == 3 || number_ == 4 : number_ == 3);

@@ -102,18 +102,16 @@ std::vector<Row> Rows() {
        "\x1b%-12345X@PJL SET COPIES=3\r\n" + kPjlXl.substr(9) + gray + gray, PageLanguage::kPclXl,
        "2", "3", "OneSided", "", "Grayscale", true},
       {"PCL XL, QTY 2 times 2 copies of every page",
-       "\x1b%-12345X@PJL SET QTY=2\n" + kPjlXl.substr(9) +
+       "\x1b%-12345X@PJL SET QTY=2\n" + kPjlXl.substr(9) + XlPage("", Uint16(2) + Attr(0x31)) +
            XlPage("", Uint16(2) + Attr(0x31)) + XlPage("", Uint16(2) + Attr(0x31)) +
-           XlPage("", Uint16(2) + Attr(0x31)) + XlPage("", Uint16(2) + Attr(0x31)),
+           XlPage("", Uint16(2) + Attr(0x31)),
        PageLanguage::kPclXl, "4", "4", "OneSided", "", "Grayscale", true},
-      {"PCL XL, pages of different copies count as impressions",
-       kPjlXl + copies3 + gray + kEnd, PageLanguage::kPclXl, "4", "1", "OneSided", "",
-       "Grayscale", true},
+      {"PCL XL, pages of different copies count as impressions", kPjlXl + copies3 + gray + kEnd,
+       PageLanguage::kPclXl, "4", "1", "OneSided", "", "Grayscale", true},
       {"PCL XL, duplex on the vertical edge", kPjlXl + longEdge + longEdge, PageLanguage::kPclXl,
        "2", "1", "TwoSided", "LONGEDGE", "Grayscale", true},
-      {"PCL XL, duplex on the horizontal edge",
-       kPjlXl + XlPage(Ubyte(0) + Attr(0x35), ""), PageLanguage::kPclXl, "1", "1", "TwoSided",
-       "SHORTEDGE", "Grayscale", true},
+      {"PCL XL, duplex on the horizontal edge", kPjlXl + XlPage(Ubyte(0) + Attr(0x35), ""),
+       PageLanguage::kPclXl, "1", "1", "TwoSided", "SHORTEDGE", "Grayscale", true},
       {"PCL XL, PJL DUPLEX where the page says nothing",
        "@PJL SET DUPLEX=ON\n@PJL SET BINDING=SHORTEDGE\n" + kPjlXl.substr(9) + gray,
        PageLanguage::kPclXl, "1", "1", "TwoSided", "SHORTEDGE", "Grayscale", true},
@@ -126,38 +124,59 @@ std::vector<Row> Rows() {
        "( HP-PCL XL;3;0\n" + kBeginPage + "\xc0\x06\xf8\x03\x6a\xc1\x00\x05\xf8\x31"s + kEndPage,
        PageLanguage::kPclXl, "1", "5", "OneSided", "", "Color", false},
       {"PCL XL, arrays and 16-bit attribute ids are stepped over",
-       kPjlXl + "\xc8\xc1\x04\x00\x44\x44\x44\x44\xf9\x03\x00"s + "\xd1\x00\x00\x00\x00"s +
-           gray,
+       kPjlXl + "\xc8\xc1\x04\x00\x44\x44\x44\x44\xf9\x03\x00"s + "\xd1\x00\x00\x00\x00"s + gray,
        PageLanguage::kPclXl, "1", "1", "OneSided", "", "Grayscale", true},
       {"PCL XL, embedded length past the end", kPjlXl + gray + "\xfa\xff\xff\xff\xff\x44\x44"s,
        PageLanguage::kPclXl, "1", "1", "OneSided", "", "Grayscale", true},
-      {"PCL XL, truncated in a value", kPjlXl + gray + "\xc1\x03"s, PageLanguage::kPclXl, "1",
-       "1", "OneSided", "", "Grayscale", true},
+      {"PCL XL, truncated in a value", kPjlXl + gray + "\xc1\x03"s, PageLanguage::kPclXl, "1", "1",
+       "OneSided", "", "Grayscale", true},
       {"PCL 5, two pages of raster and form feeds",
-       "\x1b" "E\x1b&l2X\x1b*r1U" + Pcl5Raster(40) + "\f" + Pcl5Raster(40) + "\f\x1b" "E" + kEnd,
+       "\x1b"
+       "E\x1b&l2X\x1b*r1U" +
+           Pcl5Raster(40) + "\f" + Pcl5Raster(40) +
+           "\f\x1b"
+           "E" +
+           kEnd,
        PageLanguage::kPcl5, "2", "2", "OneSided", "", "Grayscale", true},
       {"PCL 5, a trailing form feed on an empty page prints nothing",
-       "\x1b" "EHello\f\f\x1b" "E\f", PageLanguage::kPcl5, "1", "1", "OneSided", "", "Grayscale",
-       true},
+       "\x1b"
+       "EHello\f\f\x1b"
+       "E\f",
+       PageLanguage::kPcl5, "1", "1", "OneSided", "", "Grayscale", true},
       {"PCL 5, combined escape sets copies and duplex",
-       "\x1b" "E\x1b&l3x1S" "text\x1b&l0H", PageLanguage::kPcl5, "1", "3", "TwoSided",
-       "LONGEDGE", "Grayscale", true},
-      {"PCL 5, short-edge duplex, page without a final eject",
-       "\x1b&l2Stext", PageLanguage::kPcl5, "1", "1", "TwoSided", "SHORTEDGE", "Grayscale",
-       true},
-      {"PCL 5, reset restores the PJL copies", "@PJL SET COPIES=2\n\x1b" "E\x1b&l5Xa\x1b" "Eb",
+       "\x1b"
+       "E\x1b&l3x1S"
+       "text\x1b&l0H",
+       PageLanguage::kPcl5, "1", "3", "TwoSided", "LONGEDGE", "Grayscale", true},
+      {"PCL 5, sides of a sheet chosen by the duplex side command",
+       "\x1b"
+       "E\x1b&l1S" +
+           Pcl5Raster(4) + "\x1b&a2G" + Pcl5Raster(4) +
+           "\f\x1b"
+           "E",
+       PageLanguage::kPcl5, "2", "1", "TwoSided", "LONGEDGE", "Grayscale", true},
+      {"PCL 5, short-edge duplex, page without a final eject", "\x1b&l2Stext", PageLanguage::kPcl5,
+       "1", "1", "TwoSided", "SHORTEDGE", "Grayscale", true},
+      {"PCL 5, reset restores the PJL copies",
+       "@PJL SET COPIES=2\n\x1b"
+       "E\x1b&l5Xa\x1b"
+       "Eb",
        PageLanguage::kPcl5, "7", "1", "OneSided", "", "Grayscale", true},
-      {"PCL 5c, three-plane colour", "\x1b" "E\x1b*r3U" + Pcl5Raster(8) + "\f",
+      {"PCL 5c, three-plane colour",
+       "\x1b"
+       "E\x1b*r3U" +
+           Pcl5Raster(8) + "\f",
        PageLanguage::kPcl5, "1", "1", "OneSided", "", "Color", false},
-      {"PCL 5c, configure image data", "\x1b*v6W\0\3\0\x08\x08\x08"s + "x",
-       PageLanguage::kPcl5, "1", "1", "OneSided", "", "Color", false},
-      {"PCL 5, font data and transparent data are skipped",
-       "\x1b)s4W\f\f\f\f\x1b&p2X\f\f"s, PageLanguage::kPcl5, "1", "1", "OneSided", "",
-       "Grayscale", true},
-      {"PCL 5, huge raster length", "\x1b" "Ex\x1b*b99999999999999999999W\f\f", PageLanguage::kPcl5,
-       "1", "1", "OneSided", "", "Grayscale", true},
-      {"PWG raster, two-sided sRGB", pwg + RasterHeader(true, 1, 1, 1, 19, 2, 4) +
-                                         CompressedLines(2, 4),
+      {"PCL 5c, configure image data", "\x1b*v6W\0\3\0\x08\x08\x08"s + "x", PageLanguage::kPcl5,
+       "1", "1", "OneSided", "", "Color", false},
+      {"PCL 5, font data and transparent data are skipped", "\x1b)s4W\f\f\f\f\x1b&p2X\f\f"s,
+       PageLanguage::kPcl5, "1", "1", "OneSided", "", "Grayscale", true},
+      {"PCL 5, huge raster length",
+       "\x1b"
+       "Ex\x1b*b99999999999999999999W\f\f",
+       PageLanguage::kPcl5, "1", "1", "OneSided", "", "Grayscale", true},
+      {"PWG raster, two-sided sRGB",
+       pwg + RasterHeader(true, 1, 1, 1, 19, 2, 4) + CompressedLines(2, 4),
        PageLanguage::kPwgRaster, "2", "1", "TwoSided", "SHORTEDGE", "Color", false},
       {"CUPS raster v3, uncompressed grey, 2 copies",
        "RaS3"s + RasterHeader(false, 0, 0, 2, 18, 3, 5) + std::string(15, 'R') +
@@ -168,8 +187,8 @@ std::vector<Row> Rows() {
        PageLanguage::kUrf, "3", "1", "TwoSided", "LONGEDGE", "Color", false},
       {"PostScript is not a page language", "\x1b%-12345X@PJL JOB\n%!PS-Adobe-3.0\n",
        PageLanguage::kUnknown, "", "", "", "", "", false},
-      {"Garbage after a PJL header", "@PJL\n\x01\x02\x03", PageLanguage::kUnknown, "", "", "",
-       "", "", false},
+      {"Garbage after a PJL header", "@PJL\n\x01\x02\x03", PageLanguage::kUnknown, "", "", "", "",
+       "", false},
   };
 }
 
