@@ -15,6 +15,7 @@ constexpr size_t kProbeSize = 16;
 // Counts beyond this mean nothing to a printer; holding them there keeps every sum far from
 // overflow and every field a valid count.
 constexpr uint64_t kMostCount = 2147483647;
+constexpr uint32_t kPostScriptStart = uint32_t{'%'} << 24 | uint32_t{'!'} << 16 | 'P' << 8 | 'S';
 
 uint64_t Saturate(uint64_t n) {
   return std::min(n, kMostCount);
@@ -28,8 +29,10 @@ bool IsPjlSpace(unsigned char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == 0;
 }
 
-// "@PJL SET COPIES = 3" -> variable "COPIES", value "3", both upper case and trimmed.
-bool SplitPjlSet(std::string_view line, std::string& variable, std::string& value) {
+// "@PJL SET COPIES = 3" -> command "SET", variable "COPIES", value "3", all upper case and
+// trimmed; "@PJL ENTER LANGUAGE=PCLXL" likewise.
+bool SplitPjlCommand(std::string_view line, std::string_view command, std::string& variable,
+                     std::string& value) {
   std::string upper(line);
   std::transform(upper.begin(), upper.end(), upper.begin(),
                  [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
@@ -41,9 +44,10 @@ bool SplitPjlSet(std::string_view line, std::string& variable, std::string& valu
     return text;
   };
   std::string_view rest = trim(std::string_view(upper).substr(4));
-  if (!rest.starts_with("SET") || rest.size() < 4 || !IsPjlSpace(rest[3]))
+  if (!rest.starts_with(command) || rest.size() <= command.size() ||
+      !IsPjlSpace(rest[command.size()]))
     return false;
-  rest = trim(rest.substr(3));
+  rest = trim(rest.substr(command.size()));
   const size_t equals = rest.find('=');
   if (equals == std::string_view::npos)
     return false;
@@ -207,8 +211,15 @@ size_t PageLanguageReader::FeedPjl(const unsigned char* p, size_t n) {
 
 void PageLanguageReader::PjlLine() {
   std::string variable, value;
-  if (line_.size() >= 4 && line_.compare(0, 4, "@PJL") == 0 &&
-      SplitPjlSet(line_, variable, value)) {
+  if (line_.size() < 4 || line_.compare(0, 4, "@PJL") != 0)
+    return;
+  // PostScript and PDF say what they print in their own comments, which the parsers read.
+  if (SplitPjlCommand(line_, "ENTER", variable, value) && variable == "LANGUAGE" &&
+      (value == "POSTSCRIPT" || value == "PDF")) {
+    mode_ = Mode::kDone;
+    return;
+  }
+  if (SplitPjlCommand(line_, "SET", variable, value)) {
     uint64_t count = 0;
     if (variable == "COPIES" && ParseCount(value, count))
       pjl_.copies = std::max<uint64_t>(count, 1);
@@ -495,6 +506,13 @@ size_t PageLanguageReader::FeedPcl5(const unsigned char* p, size_t n) {
           Pcl5Eject();
         } else if (c > ' ' && c != 0x7f) {
           marked_ = true;
+          // A PCL reset before PostScript, as some drivers send: the data is PostScript.
+          textTail_ = textTail_ << 8 | c;
+          if (textTail_ == kPostScriptStart && tally_.pages == 0) {
+            language_ = PageLanguage::kUnknown;
+            mode_ = Mode::kDone;
+            return i;
+          }
         }
         continue;
       case Step::kEscape:

@@ -117,6 +117,7 @@ class PageLanguageReader {
   uint64_t number_ = 0;
   bool marked_ = false;
   char hpglLast_ = 0;
+  uint32_t textTail_ = 0;  // the last four bytes of text
   uint64_t copies_ = 1;
   bool duplex_ = false;
   const char* binding_ = "LONGEDGE";

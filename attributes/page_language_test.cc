@@ -187,6 +187,14 @@ std::vector<Row> Rows() {
        PageLanguage::kUrf, "3", "1", "TwoSided", "LONGEDGE", "Color", false},
       {"PostScript is not a page language", "\x1b%-12345X@PJL JOB\n%!PS-Adobe-3.0\n",
        PageLanguage::kUnknown, "", "", "", "", "", false},
+      {"PostScript behind a PCL reset",
+       "\x1b"
+       "E\x1b&l2X%!PS-Adobe-3.0\nshowpage\n",
+       PageLanguage::kUnknown, "", "", "", "", "", false},
+      {"PostScript entered by PJL",
+       "@PJL ENTER LANGUAGE = POSTSCRIPT\n\x1b"
+       "E%!PS\n",
+       PageLanguage::kUnknown, "", "", "", "", "", false},
       {"Garbage after a PJL header", "@PJL\n\x01\x02\x03", PageLanguage::kUnknown, "", "", "", "",
        "", false},
   };
