@@ -25,6 +25,13 @@ uint64_t Times(uint64_t a, uint64_t b) {
   return b != 0 && a > kMostCount / b ? kMostCount : Saturate(a * b);
 }
 
+// Steps over at most `left` of the `available` bytes, by counting; returns how many.
+size_t SkipCounted(uint64_t& left, size_t available) {
+  const uint64_t take = std::min<uint64_t>(left, available);
+  left -= take;
+  return static_cast<size_t>(take);
+}
+
 bool IsPjlSpace(unsigned char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == 0;
 }
@@ -333,9 +340,7 @@ size_t PageLanguageReader::FeedPclXl(const unsigned char* p, size_t n) {
         break;
       }
       case Step::kSkip: {
-        const uint64_t take = std::min<uint64_t>(skip_, n - i);
-        skip_ -= take;
-        i += static_cast<size_t>(take);
+        i += SkipCounted(skip_, n - i);
         if (skip_ == 0)
           step_ = Step::kTag;
         break;
@@ -474,9 +479,7 @@ size_t PageLanguageReader::FeedPcl5(const unsigned char* p, size_t n) {
     const unsigned char c = p[i];
     switch (step_) {
       case Step::kSkip: {
-        const uint64_t take = std::min<uint64_t>(skip_, n - i);
-        skip_ -= take;
-        i += static_cast<size_t>(take);
+        i += SkipCounted(skip_, n - i);
         if (skip_ == 0)
           step_ = Step::kText;
         continue;
@@ -651,9 +654,7 @@ size_t PageLanguageReader::FeedRaster(const unsigned char* p, size_t n) {
         break;
       }
       case 1: {  // uncompressed bitmap, or the next page's sync word
-        const uint64_t take = std::min<uint64_t>(skip_, n - i);
-        skip_ -= take;
-        i += static_cast<size_t>(take);
+        i += SkipCounted(skip_, n - i);
         if (skip_ == 0)
           RasterPageDone();
         break;
@@ -676,9 +677,7 @@ size_t PageLanguageReader::FeedRaster(const unsigned char* p, size_t n) {
         break;
       }
       default: {  // the packet's pixels
-        const uint64_t take = std::min<uint64_t>(skip_, n - i);
-        skip_ -= take;
-        i += static_cast<size_t>(take);
+        i += SkipCounted(skip_, n - i);
         if (skip_ == 0) {
           rasterStep_ = lineLeft_ > 0 ? 3 : linesLeft_ > 0 ? 2 : 0;
           if (rasterStep_ == 0)
