@@ -173,6 +173,47 @@ std::string Repeated(const std::string& piece, size_t times) {
   return text;
 }
 
+// Page languages at their most costly: a page every two bytes, and lengths that run past the end.
+// The job goes through in the reader's constant memory, every page counted (a raster row cut off
+// by the end of the data still marks a last page).
+TEST_F(HostileInput, PageLanguagesOfAPageEveryTwoBytes) {
+  constexpr size_t kPages = size_t{50} << 20;
+  const std::string xl = "\x1b%-12345X@PJL ENTER LANGUAGE=PCLXL\n) HP-PCL XL;2;0\n";
+  struct Case {
+    std::string name;
+    std::string data;
+    std::string pages;
+  } cases[] = {
+      {"PCL XL BeginPage and EndPage", xl + Repeated("\x43\x44", kPages) + "\xfa\xff\xff\xff\xff",
+       std::to_string(kPages)},
+      {"PCL 5 text and form feeds",
+       "\x1b"
+       "E" +
+           Repeated("x\f", kPages) + "\x1b*b999999999W",
+       std::to_string(kPages + 1)},
+  };
+  for (const Case& c : cases) {
+    ResetSandbox();
+    PrintServerProcess server;
+    ASSERT_TRUE(StartPrintServer(server));
+    BackendCall call = StdinJob("Pages", UuidOption(kUuid), c.data);
+    call.timeoutSeconds = 240;
+    BackendRun run;
+    long peak = 0;
+    {
+      BackendPeakWatcher watcher;
+      run = RunBackend(call);
+      peak = watcher.megabytes();
+    }
+    EXPECT_EQ(run.status, 0) << c.name;
+    EXPECT_LT(peak, 150) << c.name;
+    std::string job = StoredJobWithFile(server.store(), std::string(kUuid) + ".pjl");
+    ASSERT_FALSE(job.empty()) << c.name;
+    EXPECT_EQ(StoredProperties(job)["AllPage"], c.pages) << c.name;
+    EXPECT_EQ(StoredProperties(job)["CopyCount"], "1") << c.name;
+  }
+}
+
 std::string NumberedLines(const std::string& before, const std::string& after, size_t count) {
   std::string text;
   for (size_t i = 0; i < count; ++i)
