@@ -218,13 +218,14 @@ bool MakePostScriptJob(const std::string& path, uint64_t size) {
 }
 
 bool MakePclXlJob(const std::string& path, uint64_t size) {
+  using namespace std::string_view_literals;  // the tag stream holds zero bytes
   static constexpr std::string_view kHead =
       "\x1b%-12345X@PJL SET RENDERMODE=GRAYSCALE\n@PJL ENTER LANGUAGE = PCLXL\n"
       ") HP-PCL XL;2;0;Comment made for the benchmarks\n"
-      "\xd1\x58\x02\x58\x02\xf8\x89\xc0\x00\xf8\x86\xc0\x03\xf8\x8f\x41";
+      "\xd1\x58\x02\x58\x02\xf8\x89\xc0\x00\xf8\x86\xc0\x03\xf8\x8f\x41"sv;
   static constexpr std::string_view kPageStart =
-      "\xc0\x00\xf8\x28\xc0\x02\xf8\x25\xc0\x00\xf8\x34\x43\xc0\x01\xf8\x03\x6a";
-  static constexpr std::string_view kPageEnd = "\xc1\x01\x00\xf8\x31\x44";
+      "\xc0\x00\xf8\x28\xc0\x02\xf8\x25\xc0\x00\xf8\x34\x43\xc0\x01\xf8\x03\x6a"sv;
+  static constexpr std::string_view kPageEnd = "\xc1\x01\x00\xf8\x31\x44"sv;
   constexpr uint32_t kImageBlock = 64 << 10;
   Out out;
   out.fd = OpenOutput(path);

@@ -576,7 +576,9 @@ Operation OnePassBackend(const std::string Bench::*input, const char* name) {
     Clock::time_point start = Clock::now();
     WithBackendStreams(b, [&] { job = SelectParser(b.log, ".pjl", copy, "unknown", "t", 1, ""); });
     seconds += SecondsSince(start);
-    return !error.empty() ? error : job.pages.empty() ? "no page count found" : "";
+    return !error.empty()                          ? error
+           : job.pages.empty() || job.pages == "0" ? "no page count found"
+                                                   : "";
   };
 }
 
