@@ -125,7 +125,6 @@ class PageLanguageReader {
   // Raster: the page header being read and the page's bitmap.
   std::string header_;
   bool pwgLike_ = false;  // PWG raster and URF: compressed lines that must be walked
-  uint64_t rasterCopies_ = 1;
   uint64_t linesLeft_ = 0, lineBytes_ = 0, pixelBytes_ = 0, lineLeft_ = 0;
   unsigned char rasterStep_ = 0;
   uint64_t urfPagesLeft_ = 0;
