@@ -126,6 +126,16 @@ TEST_F(HostileInput, PlantedLinksAndPipesAreNeverWrittenThroughNorWaitedOn) {
   }
 }
 
+// A big job from standard input, given the time it needs; `peak` is the backend's peak memory.
+BackendRun RunWatched(const std::string& title, const std::string& data, long& peak) {
+  BackendCall call = StdinJob(title, UuidOption(kUuid), data);
+  call.timeoutSeconds = 240;
+  BackendPeakWatcher watcher;
+  BackendRun run = RunBackend(call);
+  peak = watcher.megabytes();
+  return run;
+}
+
 // A driver may send megabytes without a line feed. Without a marker in it the scan keeps memory
 // small; a marker at its start makes the value as long as the line, and the job still goes through.
 TEST_F(HostileInput, TwoHundredMegabyteLineWithoutNewline) {
@@ -145,15 +155,8 @@ TEST_F(HostileInput, TwoHundredMegabyteLineWithoutNewline) {
     PrintServerProcess server;
     ASSERT_TRUE(StartPrintServer(server));
     auto start = std::chrono::steady_clock::now();
-    BackendCall call = StdinJob("Long line", UuidOption(kUuid), c.data);
-    call.timeoutSeconds = 240;
-    BackendRun run;
     long peak = 0;
-    {
-      BackendPeakWatcher watcher;
-      run = RunBackend(call);
-      peak = watcher.megabytes();
-    }
+    BackendRun run = RunWatched("Long line", c.data, peak);
     std::cout << c.name << ": job took " << SecondsSince(start) << " s, backend peak " << peak
               << " MB\n";
     EXPECT_EQ(run.status, 0) << c.name;
@@ -196,15 +199,8 @@ TEST_F(HostileInput, PageLanguagesOfAPageEveryTwoBytes) {
     ResetSandbox();
     PrintServerProcess server;
     ASSERT_TRUE(StartPrintServer(server));
-    BackendCall call = StdinJob("Pages", UuidOption(kUuid), c.data);
-    call.timeoutSeconds = 240;
-    BackendRun run;
     long peak = 0;
-    {
-      BackendPeakWatcher watcher;
-      run = RunBackend(call);
-      peak = watcher.megabytes();
-    }
+    BackendRun run = RunWatched("Pages", c.data, peak);
     EXPECT_EQ(run.status, 0) << c.name;
     EXPECT_LT(peak, 150) << c.name;
     std::string job = StoredJobWithFile(server.store(), std::string(kUuid) + ".pjl");
