@@ -24,6 +24,7 @@ struct Buffer {
   size_t begin = 0;
   size_t end = 0;
   bool eof = false;
+  PageLanguageReader* language = nullptr;  // sees every byte once, as it is read
 };
 
 // Moves the unscanned bytes to the front, doubles a buffer they fill, and reads once more. A read
@@ -41,6 +42,8 @@ size_t Refill(Buffer& b) {
     n = read(b.fd, b.bytes.data() + b.end, b.bytes.size() - b.end);
   } while (n < 0 && errno == EINTR);
   if (n > 0) {
+    if (b.language)
+      b.language->Feed(b.bytes.data() + b.end, static_cast<size_t>(n));
     b.end += static_cast<size_t>(n);
   } else {
     b.eof = true;
@@ -270,9 +273,10 @@ std::optional<std::string> CountValue(const std::string& value) {
 }
 
 JobInfo ScanMarkers(std::ostream& log, const std::string& path, std::span<const Marker> markers,
-                    size_t blockSize) {
+                    size_t blockSize, PageLanguageReader* language) {
   JobInfo info;
   Buffer b;
+  b.language = language;
   // The log folder is shared: a link or a FIFO put in the data file's place is neither followed
   // nor waited on.
   b.fd = OpenNoFollow(path, O_RDONLY, 0);

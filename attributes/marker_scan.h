@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "attributes/job_info.h"
+#include "attributes/page_language.h"
 
 // Drivers leave the job's attributes as marker lines (PostScript comments, PJL commands) in their
 // output. One scan serves every driver family; the families differ only in their marker tables.
@@ -52,5 +53,7 @@ std::optional<std::string> CountValue(const std::string& value);
 // field. Later hits overwrite earlier ones. The file is opened as every file of the log folder is
 // (OpenNoFollow); one that cannot be opened gives an empty record.
 // The file is read in blocks, never whole; memory grows only with the longest line holding a hit.
+// Every block read is also fed to `language`, when given, so the page language is read in the
+// same pass.
 JobInfo ScanMarkers(std::ostream& log, const std::string& path, std::span<const Marker> markers,
-                    size_t blockSize = kScanBlockSize);
+                    size_t blockSize = kScanBlockSize, PageLanguageReader* language = nullptr);

@@ -64,25 +64,27 @@ constexpr Marker kKMMarkers[] = {
 };
 
 // The three driver families report on standard output only; their tables never name the job log.
-JobInfo ScanWithoutLog(const std::string& path, std::span<const Marker> markers) {
+JobInfo ScanWithoutLog(const std::string& path, std::span<const Marker> markers,
+                       PageLanguageReader* language) {
   std::ostream nowhere(nullptr);
-  return ScanMarkers(nowhere, path, markers);
+  return ScanMarkers(nowhere, path, markers, kScanBlockSize, language);
 }
 
 }  // namespace
 
-JobInfo GetPrintFile_Other(std::ostream& log, const std::string& path) {
-  return ScanMarkers(log, path, kOtherMarkers);
+JobInfo GetPrintFile_Other(std::ostream& log, const std::string& path,
+                           PageLanguageReader* language) {
+  return ScanMarkers(log, path, kOtherMarkers, kScanBlockSize, language);
 }
 
-JobInfo GetPrintFile_Quoradex(const std::string& path) {
-  return ScanWithoutLog(path, kQuoradexMarkers);
+JobInfo GetPrintFile_Quoradex(const std::string& path, PageLanguageReader* language) {
+  return ScanWithoutLog(path, kQuoradexMarkers, language);
 }
 
-JobInfo GetPrintFile_HP(const std::string& path) {
-  return ScanWithoutLog(path, kHPMarkers);
+JobInfo GetPrintFile_HP(const std::string& path, PageLanguageReader* language) {
+  return ScanWithoutLog(path, kHPMarkers, language);
 }
 
-JobInfo GetPrintFile_KM(const std::string& path) {
-  return ScanWithoutLog(path, kKMMarkers);
+JobInfo GetPrintFile_KM(const std::string& path, PageLanguageReader* language) {
+  return ScanWithoutLog(path, kKMMarkers, language);
 }

@@ -13,7 +13,9 @@ namespace {
 
 using Parser = std::function<JobInfo(std::ostream&, const std::string&)>;
 
-const Parser kOther = GetPrintFile_Other;
+const Parser kOther = [](std::ostream& log, const std::string& path) {
+  return GetPrintFile_Other(log, path);
+};
 const Parser kQuoradex = [](std::ostream&, const std::string& path) {
   return GetPrintFile_Quoradex(path);
 };

@@ -217,6 +217,42 @@ bool MakePostScriptJob(const std::string& path, uint64_t size) {
   return Finish(out);
 }
 
+bool MakePclXlJob(const std::string& path, uint64_t size) {
+  using namespace std::string_view_literals;  // the tag stream holds zero bytes
+  static constexpr std::string_view kHead =
+      "\x1b%-12345X@PJL SET RENDERMODE=GRAYSCALE\n@PJL ENTER LANGUAGE = PCLXL\n"
+      ") HP-PCL XL;2;0;Comment made for the benchmarks\n"
+      "\xd1\x58\x02\x58\x02\xf8\x89\xc0\x00\xf8\x86\xc0\x03\xf8\x8f\x41"sv;
+  static constexpr std::string_view kPageStart =
+      "\xc0\x00\xf8\x28\xc0\x02\xf8\x25\xc0\x00\xf8\x34\x43\xc0\x01\xf8\x03\x6a"sv;
+  static constexpr std::string_view kPageEnd = "\xc1\x01\x00\xf8\x31\x44"sv;
+  constexpr uint32_t kImageBlock = 64 << 10;
+  Out out;
+  out.fd = OpenOutput(path);
+  if (out.fd < 0)
+    return false;
+  uint64_t state = 0xA0761D6478BD642FULL;
+  Put(out, kHead);
+  uint64_t pageBytes = 0;
+  while (out.written + kImageBlock + 64 < size) {
+    if (pageBytes == 0)
+      Put(out, kPageStart);
+    // ReadImage, then its data as one embedded block of a 32-bit length.
+    const char length[] = {'\xb1', '\xfa', 0, 0, 1, 0};
+    Put(out, std::string_view(length, sizeof length));
+    PutRandomBytes(out, state, kImageBlock);
+    pageBytes += kImageBlock;
+    if (pageBytes >= kPostScriptPage) {
+      Put(out, kPageEnd);
+      pageBytes = 0;
+    }
+  }
+  if (pageBytes > 0)
+    Put(out, kPageEnd);
+  Put(out, "\x42\x1b%-12345X@PJL EOJ\n\x1b%-12345X");
+  return Finish(out);
+}
+
 bool MakePdfJob(const std::string& path, uint64_t size) {
   Out out;
   out.fd = OpenOutput(path);

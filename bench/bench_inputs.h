@@ -15,6 +15,10 @@ bool MakePostScriptJob(const std::string& path, uint64_t size);
 // so that the page-count program reads it as a real document.
 bool MakePdfJob(const std::string& path, uint64_t size);
 
+// A PCL XL job as Ghostscript's PCL XL devices write it behind a PJL header: pages of grey image
+// data in embedded blocks of random bytes, each page with its copies. About `size` bytes.
+bool MakePclXlJob(const std::string& path, uint64_t size);
+
 // "100K", "10M", "1G" (powers of 1024) or plain bytes; 0 when the text is not a size.
 uint64_t ParseSize(const std::string& text);
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "attributes/page_language.h"
 #include "attributes/print_file_parsers.h"
 #include "dispatch/job_summary.h"
 #include "tests/support/files.h"
@@ -82,6 +83,21 @@ TEST_F(BenchInputs, PostScriptJobParsesAsADriversOutput) {
   EXPECT_EQ(GetPrintFile_HP(path).color, "Color");
   EXPECT_EQ(GetPrintFile_KM(path).duplex, "TwoSided");
   EXPECT_EQ(GetPrintFile_Quoradex(path).duplex, "TwoSided");
+}
+
+// The PCL XL job is read as the printer would: a page per MiB of image data, grey, one copy.
+TEST_F(BenchInputs, PclXlJobReadsAsThePrinterWould) {
+  const std::string path = Path("job.pxl");
+  ASSERT_TRUE(MakePclXlJob(path, 3 << 20));
+  const std::string bytes = ReadFile(path);
+  EXPECT_NEAR(static_cast<double>(bytes.size()), 3 << 20, (3 << 20) / 20);
+  PageLanguageReader reader;
+  reader.Feed(bytes.data(), bytes.size());
+  const PageLanguageFindings found = reader.Finish();
+  EXPECT_EQ(found.language, PageLanguage::kPclXl);
+  EXPECT_EQ(found.found.pages, "3");
+  EXPECT_EQ(found.found.copies, "1");
+  EXPECT_TRUE(found.greyOnly);
 }
 
 TEST_F(BenchInputs, PdfJobIsReadByThePageCountProgram) {

@@ -29,6 +29,7 @@
 #include "bench/bench_inputs.h"
 #include "bench/bench_process.h"
 #include "bench/bench_report.h"
+#include "dispatch/parser_selection.h"
 #include "dispatch/pjl_wrapper.h"
 #include "submit/login.h"
 #include "submit/upload.h"
@@ -69,6 +70,7 @@ struct Bench {
   Config config;
   std::string ps;     // the PostScript job of the chosen size
   std::string pdf;    // the PDF job of about the same size
+  std::string pclxl;  // a PCL XL job of about the same size
   std::string small;  // the 10 KB PostScript job
   std::string header;
   std::string trailer;
@@ -153,12 +155,16 @@ bool ParseFlags(int& argc, char** argv, Config& config) {
 // ---- set-up
 
 std::string MakeInput(const std::string& dir, const std::string& kind, uint64_t size) {
-  std::string path = dir + "/" + kind + "-" + SizeName(size) + (kind == "pdf" ? ".pdf" : ".ps");
+  std::string path = dir + "/" + kind + "-" + SizeName(size) +
+                     (kind == "pdf"     ? ".pdf"
+                      : kind == "pclxl" ? ".pxl"
+                                        : ".ps");
   if (FileSize(path) > 0)
     return path;
   std::cout << "making " << path << std::endl;
-  bool made =
-      kind == "pdf" ? MakePdfJob(path + ".part", size) : MakePostScriptJob(path + ".part", size);
+  bool made = kind == "pdf"     ? MakePdfJob(path + ".part", size)
+              : kind == "pclxl" ? MakePclXlJob(path + ".part", size)
+                                : MakePostScriptJob(path + ".part", size);
   if (!made || rename((path + ".part").c_str(), path.c_str()) != 0)
     return "";
   return path;
@@ -223,6 +229,7 @@ bool SetUp(Bench& b, ServerProcess& server) {
   fs::create_directories(fs::path(paths::kSettingsFile).parent_path());
   b.ps = MakeInput(inputs, "ps", c.size);
   b.pdf = MakeInput(inputs, "pdf", c.size);
+  b.pclxl = MakeInput(inputs, "pclxl", c.size);
   b.small = MakeInput(inputs, "ps", kSmallJob);
   for (uint64_t size : c.memorySizes) {
     if (MakeInput(inputs, "ps", size).empty() || MakeInput(inputs, "pdf", size).empty())
@@ -235,7 +242,7 @@ bool SetUp(Bench& b, ServerProcess& server) {
   fs::remove_all(b.store);
   std::string uploadPath = std::string(paths::kLogDir) + kUploadName;
   fs::remove(uploadPath);
-  bool ready = !b.ps.empty() && !b.pdf.empty() && !b.small.empty() &&
+  bool ready = !b.ps.empty() && !b.pdf.empty() && !b.pclxl.empty() && !b.small.empty() &&
                link(b.ps.c_str(), uploadPath.c_str()) == 0 && WriteText(b.header, kPjlHeader) &&
                WriteText(b.trailer, kPjlTrailer) && b.log.open(c.work + "/bench-log.txt", 0644);
   if (!ready)
@@ -320,16 +327,15 @@ std::string SpoolCat(Bench& b, double& seconds) {
 
 // The copy loop alone: 8 KiB blocks from a 1 MiB pipe as the run loop reads them, and nothing
 // else, to tell the block size's share of the spooling time from that of the status lines.
-std::string SpoolBareLoop(Bench& b, double& seconds) {
+std::string CopyLoop(const std::string& input, const std::string& outPath, double& seconds) {
   int ends[2];
   if (!MakePipe(ends))
     return "pipe";
-  std::string outPath = std::string(paths::kLogDir) + "bench-loop.ps";
   unlink(outPath.c_str());
   int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   Clock::time_point start = Clock::now();
   fcntl(ends[0], F_SETPIPE_SZ, 1 << 20);
-  pid_t feeder = Feed(b.ps, ends[1]);
+  pid_t feeder = Feed(input, ends[1]);
   close(ends[1]);
   char block[kRunLoopBlock];
   bool ok = out >= 0;
@@ -340,6 +346,10 @@ std::string SpoolBareLoop(Bench& b, double& seconds) {
   close(ends[0]);
   close(out);
   return ok ? "" : "copy failed";
+}
+
+std::string SpoolBareLoop(Bench& b, double& seconds) {
+  return CopyLoop(b.ps, std::string(paths::kLogDir) + "bench-loop.ps", seconds);
 }
 
 struct Family {
@@ -358,7 +368,7 @@ const std::vector<Family>& Families() {
   static const std::string kKMDuplex = "%%BeginFeature: *KMDuplex ";
   static const std::vector<Family> families = {
       {"other",
-       GetPrintFile_Other,
+       [](std::ostream& log, const std::string& p) { return GetPrintFile_Other(log, p); },
        {kPages, kCopies, kColorModel, kGrayscale, kSelectColor, kDuplex, kKMDuplex}},
       {"quoradex",
        [](std::ostream&, const std::string& p) { return GetPrintFile_Quoradex(p); },
@@ -556,6 +566,44 @@ std::string SmallCurl(Bench& b, double& seconds) {
 
 // ---- registration
 
+// Spooling's floor and the attributes stage of a job, one after the other: the copy loop, then
+// parser selection, which reads the copy once for the markers and the page language together.
+Operation OnePassBackend(const std::string Bench::*input, const char* name) {
+  return [input, name](Bench& b, double& seconds) -> std::string {
+    const std::string copy = std::string(paths::kLogDir) + "bench-onepass-" + name + ".pjl";
+    std::string error = CopyLoop(b.*input, copy, seconds);
+    JobInfo job;
+    Clock::time_point start = Clock::now();
+    WithBackendStreams(b, [&] { job = SelectParser(b.log, ".pjl", copy, "unknown", "t", 1, ""); });
+    seconds += SecondsSince(start);
+    return !error.empty()                          ? error
+           : job.pages.empty() || job.pages == "0" ? "no page count found"
+                                                   : "";
+  };
+}
+
+// The same floor with grep -F for the generic parser's markers over the copy.
+Operation OnePassGrep(const std::string Bench::*input, const char* name) {
+  return [input, name](Bench& b, double& seconds) -> std::string {
+    const std::string copy = std::string(paths::kLogDir) + "bench-onepass-grep-" + name + ".pjl";
+    std::string error = CopyLoop(b.*input, copy, seconds);
+    std::vector<std::string> argv = {"grep", "-F", "-c"};
+    for (const std::string& marker : Families().front().markers) {
+      argv.push_back("-e");
+      argv.push_back(marker);
+    }
+    argv.push_back(copy);
+    std::string countPath = b.config.work + "/grep-count";
+    int count = open(countPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    Clock::time_point start = Clock::now();
+    // grep's status 1 (no marker in a PCL XL job) is no failure here.
+    Run(argv, BaselineEnvironment(), {-1, count, -1});
+    seconds += SecondsSince(start);
+    close(count);
+    return error;
+  };
+}
+
 int Iterations(const Config& config, uint64_t bytes) {
   if (config.smoke)
     return 1;
@@ -644,6 +692,10 @@ void RegisterAll(Bench& b) {
     Register(b, std::string("scan/") + family.name, ps, ScanBackend(family));
     Register(b, std::string("scan/grep-") + family.name, ps, ScanGrep(family));
   }
+  Register(b, "onepass-ps/backend", ps, OnePassBackend(&Bench::ps, "ps"));
+  Register(b, "onepass-ps/grep", ps, OnePassGrep(&Bench::ps, "ps"));
+  Register(b, "onepass-pclxl/backend", FileSize(b.pclxl), OnePassBackend(&Bench::pclxl, "pclxl"));
+  Register(b, "onepass-pclxl/grep", FileSize(b.pclxl), OnePassGrep(&Bench::pclxl, "pclxl"));
   Register(b, "wrap/backend", pdf, WrapBackend);
   Register(b, "wrap/cat", pdf, WrapCat);
   Register(b, "upload/backend", ps, UploadBackend);

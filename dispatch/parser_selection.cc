@@ -1,12 +1,14 @@
 #include "dispatch/parser_selection.h"
 
+#include "attributes/page_language.h"
 #include "attributes/print_file_parsers.h"
 #include "dispatch/ppd_meaning.h"
 #include "util/job_log.h"
 
 namespace {
 
-using Parser = JobInfo (*)(std::ostream& log, const std::string& path);
+using Parser = JobInfo (*)(std::ostream& log, const std::string& path,
+                           PageLanguageReader* language);
 
 // Driver families, first match wins: a KONICA MINOLTA model naming HP is still KONICA MINOLTA.
 // The empty family matches every model.
@@ -19,13 +21,21 @@ struct DriverFamily {
 
 const DriverFamily kDriverFamilies[] = {
     {"KONICA MINOLTA", "using KM driver parser", false,
-     [](std::ostream&, const std::string& path) { return GetPrintFile_KM(path); }},
+     [](std::ostream&, const std::string& path, PageLanguageReader* language) {
+       return GetPrintFile_KM(path, language);
+     }},
     {"HP", "using HP driver parser", false,
-     [](std::ostream&, const std::string& path) { return GetPrintFile_HP(path); }},
+     [](std::ostream&, const std::string& path, PageLanguageReader* language) {
+       return GetPrintFile_HP(path, language);
+     }},
     {"Virtual Printer", "using Virtual Printer driver parser", true,
-     [](std::ostream&, const std::string& path) { return GetPrintFile_Quoradex(path); }},
+     [](std::ostream&, const std::string& path, PageLanguageReader* language) {
+       return GetPrintFile_Quoradex(path, language);
+     }},
     {"", "using other parser", false,
-     [](std::ostream& log, const std::string& path) { return GetPrintFile_Other(log, path); }},
+     [](std::ostream& log, const std::string& path, PageLanguageReader* language) {
+       return GetPrintFile_Other(log, path, language);
+     }},
 };
 
 // Any spelling of "color" in the model name, even inside a longer word, means a colour device.
@@ -47,16 +57,46 @@ JobInfo Defaults(const std::string& title, int copies) {
 
 // The parser's record replaces the defaults as a whole.
 JobInfo ParseDriverOutput(std::ostream& log, const std::string& dataPath,
-                          const std::string& driverModel) {
+                          const std::string& driverModel, PageLanguageReader& language) {
   for (const DriverFamily& family : kDriverFamilies) {
     if (driverModel.find(family.modelContains) == std::string::npos)
       continue;
     Log(log, family.logLine);
     if (family.logsDriverColour)
       LogDriverColour(log, driverModel);
-    return family.parse(log, dataPath);
+    return family.parse(log, dataPath, &language);
   }
   return JobInfo();
+}
+
+void FillEmpty(std::ostream& log, const char* label, const std::string& value,
+               const PageLanguageFindings& findings, std::string& field) {
+  if (!field.empty() || value.empty())
+    return;
+  LogPlain(log, std::string(label) + " " + value + " from the " +
+                    PageLanguageName(findings.language) + " data");
+  field = value;
+}
+
+// What the page language says fills what the driver's marker lines left empty.
+void ApplyPageLanguage(std::ostream& log, JobInfo& job, const PageLanguageFindings& findings) {
+  const JobInfo& found = findings.found;
+  FillEmpty(log, "pages", found.pages, findings, job.pages);
+  FillEmpty(log, "copies", found.copies, findings, job.copies);
+  if (job.duplex.empty())
+    job.binding = found.binding;
+  FillEmpty(log, "duplex", found.duplex, findings, job.duplex);
+  FillEmpty(log, "color", found.color, findings, job.color);
+}
+
+// A page drawn only in grey prints grey, whatever colour mode the job's header or features asked
+// the device for.
+void ApplyGreyDrawing(std::ostream& log, JobInfo& job, const PageLanguageFindings& findings) {
+  if (!findings.greyOnly || job.color == "Grayscale")
+    return;
+  LogPlain(log, std::string("color Grayscale: the ") + PageLanguageName(findings.language) +
+                    " data sets grey colour spaces only");
+  job.color = "Grayscale";
 }
 
 }  // namespace
@@ -67,8 +107,12 @@ JobInfo SelectParser(std::ostream& log, const std::string& extension, const std:
   Log(log, "begin parser file");
   JobInfo job = Defaults(title, copies);
   if (extension == ".ps" || extension == ".pjl") {
-    job = ParseDriverOutput(log, dataPath, driverModel);
+    PageLanguageReader language;
+    job = ParseDriverOutput(log, dataPath, driverModel, language);
+    const PageLanguageFindings findings = language.Finish();
+    ApplyPageLanguage(log, job, findings);
     ApplyPpdMeaning(log, job, dataPath, ppdPath);
+    ApplyGreyDrawing(log, job, findings);
     return job;
   }
   if (extension != ".pdf")

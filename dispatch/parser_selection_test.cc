@@ -120,6 +120,8 @@ std::string Feature(const std::string& option, const std::string& choice) {
 }
 
 const std::string kUel = "\x1b%-12345X";
+// One PCL XL page: BeginPage, the grey colour space, PageCopies 1, EndPage.
+const std::string kXlGreyPage = std::string("\x43\xc0\x01\xf8\x03\x6a\xc1\x01\x00\xf8\x31\x44", 12);
 const std::string kDuplexOption =
     "*OpenUI *Duplex/2-Sided: PickOne\n*DefaultDuplex: None\n"
     "*Duplex None/Off: \"<</Duplex false>>setpagedevice\"\n"
@@ -209,10 +211,10 @@ TEST_F(ParserSelection, PpdSaysWhatTheDriversFeaturesDo) {
            kDuplexOption),
        Feature("EPSmooth", "Black") + Feature("Duplex", "Sideways") + Feature("Staple", "On") +
            "%%BeginFeature: *Duplex\n",
-       "",
+       "Color",
        "TwoSided",
        "",
-       {}},
+       {"color Color: the PPD's device prints colour and has no colour option"}},
       {"vendor's own colour code: the choice's words",
        "Sharp MX",
        Ppd("*OpenUI *ARCMode/Color Mode: PickOne\n*ARCMode CMBW/Black and White: \"2 "
@@ -269,6 +271,27 @@ TEST_F(ParserSelection, PpdSaysWhatTheDriversFeaturesDo) {
        "",
        "",
        {"color Grayscale: the PPD's device has no colour and no colour option"}},
+      {"PCL XL drawn in grey, whatever the PJL render mode",
+       "Generic",
+       Ppd("*ColorDevice: True\n" + kDuplexOption),
+       kUel + "@PJL SET RENDERMODE=COLOR\n@PJL ENTER LANGUAGE=PCLXL\n) HP-PCL XL;2;0\n" +
+           kXlGreyPage,
+       "Grayscale",
+       "OneSided",
+       "",
+       {"duplex OneSided from the PCL XL data", "color Grayscale from the PCL XL data",
+        "color Color from PJL header @PJL SET RENDERMODE=COLOR, whose code sets @PJL SET "
+        "RENDERMODE=COLOR",
+        "color Grayscale: the PCL XL data sets grey colour spaces only"}},
+      {"PCL 5c colour on a colour device",
+       "Generic",
+       Ppd("*ColorDevice: True\n" + kDuplexOption),
+       kUel + "@PJL ENTER LANGUAGE=PCL\n\x1b"
+              "E\x1b&l1S\x1b*r3U\x1b*b1W\xff\f",
+       "Color",
+       "TwoSided",
+       "LONGEDGE",
+       {"duplex TwoSided from the PCL 5 data", "color Color from the PCL 5 data"}},
       {"no PPD: the parser alone",
        "KONICA MINOLTA C300i",
        "",
@@ -295,6 +318,29 @@ TEST_F(ParserSelection, PpdSaysWhatTheDriversFeaturesDo) {
     EXPECT_EQ(job.color, c.color) << c.name;
     EXPECT_EQ(job.duplex, c.duplex) << c.name;
     EXPECT_EQ(job.binding, c.binding) << c.name;
+  }
+}
+
+TEST_F(ParserSelection, PageLanguageFillsWhatMarkersLeaveEmpty) {
+  struct Case {
+    std::string name, model, data, pages, copies;
+  } cases[] = {
+      {"PCL XL under PJL copies", "HP LaserJet",
+       kUel + "@PJL SET COPIES=3\n@PJL ENTER LANGUAGE=PCLXL\n) HP-PCL XL;2;0\n\x43\x44\x43\x44",
+       "2", "3"},
+      {"markers win over the page language", "unknown",
+       "\x1b"
+       "Ea\fb\f%RBINumCopies: 2\n\f",
+       "3", "2"},
+      {"PostScript without markers stays empty", "unknown", "%!PS\nshowpage\n", "", ""},
+  };
+  for (const Case& c : cases) {
+    std::ostringstream log;
+    ::testing::internal::CaptureStdout();
+    JobInfo job = SelectParser(log, ".pjl", Write(c.data, ".pjl"), c.model, "Title", 1, "");
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(job.pages, c.pages) << c.name;
+    EXPECT_EQ(job.copies, c.copies) << c.name;
   }
 }
 

@@ -189,9 +189,12 @@ void ApplyPpdMeaning(std::ostream& log, JobInfo& job, const std::string& dataPat
     LogPlain(log, "duplex OneSided: the PPD has no duplex option");
     job.duplex = "OneSided";
   }
-  if (colour.value.empty() && job.color.empty() && ppd.colorDevice == false &&
+  // A device without a colour mode prints as it is built: colour on a colour device.
+  if (colour.value.empty() && job.color.empty() && ppd.colorDevice.has_value() &&
       !HasOptionFor(ppd, &JobInfo::color, kColourWords)) {
-    LogPlain(log, "color Grayscale: the PPD's device has no colour and no colour option");
-    job.color = "Grayscale";
+    LogPlain(log, *ppd.colorDevice
+                      ? "color Color: the PPD's device prints colour and has no colour option"
+                      : "color Grayscale: the PPD's device has no colour and no colour option");
+    job.color = *ppd.colorDevice ? "Color" : "Grayscale";
   }
 }

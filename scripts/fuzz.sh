@@ -10,7 +10,8 @@ seconds=${1:-20}
 build=${2:-build-fuzz}
 
 targets="option_parsers marker_scan_other marker_scan_quoradex marker_scan_hp marker_scan_km
-         settings_conversion settings_read login_response print_properties sha256 ppd_read"
+         settings_conversion settings_read login_response print_properties sha256 ppd_read
+         page_language"
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -DVP_FUZZ=ON -DVP_SANITIZE=ON -DVP_WERROR=ON \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

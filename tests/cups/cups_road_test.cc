@@ -350,8 +350,15 @@ struct VendorJob {
   std::vector<std::string> lpArguments;  // the PPD's own option words
   const char* color;
   const char* duplex;
-  const char* logLine;  // a plain line naming what decided, when one must be there
+  const char* logLine;          // a plain line naming what decided, when one must be there
+  bool colourDocument = false;  // a page drawn in colour instead of black text
 };
+
+// Two pages with a red square each, for drivers that draw in grey what is black.
+const char kColourDocument[] =
+    "%!PS-Adobe-3.0\n%%Pages: 2\n%%EndComments\n"
+    "%%Page: 1 1\n1 0 0 setrgbcolor 72 72 144 144 rectfill showpage\n"
+    "%%Page: 2 2\n1 0 0 setrgbcolor 72 72 144 144 rectfill showpage\n%%EOF\n";
 
 struct VendorCase {
   const char* name;
@@ -438,6 +445,32 @@ const std::vector<VendorCase> kVendorCases = {
        "Color",
        "OneSided",
        nullptr}}},
+    // Page languages: the data holds no marker lines, the language says what the device prints.
+    {"PclXlThroughGstopxl",
+     "/usr/share/ppd/cupsfilters/pxlcolor.ppd",
+     ".pjl",
+     "Letter",
+     {{"black text is drawn in grey",
+       {},
+       "Grayscale",
+       "OneSided",
+       "color Grayscale: the PCL XL data sets grey colour spaces only"},
+      {"colour", {}, "Color", "OneSided", "color Color from the PCL XL data", true},
+      {"two-sided",
+       {"-o", "Duplex=DuplexNoTumble"},
+       "Grayscale",
+       "TwoSided",
+       "duplex TwoSided from the PCL XL data"}}},
+    {"Pcl5ThroughRastertohp",
+     "drv:///sample.drv/laserjet.ppd",
+     ".pjl",
+     "Letter",
+     {{"default", {}, "Grayscale", "OneSided", "color Grayscale from the PCL 5 data"},
+      {"two-sided",
+       {"-o", "Duplex=DuplexTumble"},
+       "Grayscale",
+       "TwoSided",
+       "duplex TwoSided from the PCL 5 data"}}},
 };
 
 void PrintTo(const VendorCase& c, std::ostream* out) {
@@ -457,7 +490,8 @@ TEST_P(VendorDriver, ReportsWhatTheDevicePrints) {
   ASSERT_EQ(AddQueue(world_, "vendor", ppd), "");
   for (const VendorJob& vendorJob : c.jobs) {
     SCOPED_TRACE(vendorJob.name);
-    Job job = Print("vendor", MakePdf(2), vendorJob.lpArguments);
+    Job job = Print("vendor", vendorJob.colourDocument ? kColourDocument : MakePdf(2),
+                    vendorJob.lpArguments);
     EXPECT_EQ(job.outcome.state, IPP_JSTATE_COMPLETED);
     std::vector<std::string> control = Lines(InLogDir(job.uuid + ".ctl"));
     ASSERT_EQ(control.size(), 9u) << "no control file; the data went out as "

@@ -10,5 +10,6 @@
 std::string MakePpd(const std::string& model, bool driverFilter);
 
 // A vendor PPD as the driver package's driver program hands it to lpadmin ("openprinting-ppds:0/
-// ppd/openprinting/Sharp/..."); empty when the package is not installed.
+// ppd/openprinting/Sharp/...", "drv:///sample.drv/laserjet.ppd", or a PPD file's path); empty when
+// the package is not installed.
 std::string DriverPpd(const std::string& uri);

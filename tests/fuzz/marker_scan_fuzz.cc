@@ -78,7 +78,8 @@ struct Family {
 };
 
 const Family kFamilies[] = {
-    {kOther, GetPrintFile_Other},
+    {kOther,
+     [](std::ostream& log, const std::string& path) { return GetPrintFile_Other(log, path); }},
     {kQuoradex, [](std::ostream&, const std::string& path) { return GetPrintFile_Quoradex(path); }},
     {kHP, [](std::ostream&, const std::string& path) { return GetPrintFile_HP(path); }},
     {kKM, [](std::ostream&, const std::string& path) { return GetPrintFile_KM(path); }},

@@ -126,6 +126,16 @@ TEST_F(HostileInput, PlantedLinksAndPipesAreNeverWrittenThroughNorWaitedOn) {
   }
 }
 
+// A big job from standard input, given the time it needs; `peak` is the backend's peak memory.
+BackendRun RunWatched(const std::string& title, const std::string& data, long& peak) {
+  BackendCall call = StdinJob(title, UuidOption(kUuid), data);
+  call.timeoutSeconds = 240;
+  BackendPeakWatcher watcher;
+  BackendRun run = RunBackend(call);
+  peak = watcher.megabytes();
+  return run;
+}
+
 // A driver may send megabytes without a line feed. Without a marker in it the scan keeps memory
 // small; a marker at its start makes the value as long as the line, and the job still goes through.
 TEST_F(HostileInput, TwoHundredMegabyteLineWithoutNewline) {
@@ -145,15 +155,8 @@ TEST_F(HostileInput, TwoHundredMegabyteLineWithoutNewline) {
     PrintServerProcess server;
     ASSERT_TRUE(StartPrintServer(server));
     auto start = std::chrono::steady_clock::now();
-    BackendCall call = StdinJob("Long line", UuidOption(kUuid), c.data);
-    call.timeoutSeconds = 240;
-    BackendRun run;
     long peak = 0;
-    {
-      BackendPeakWatcher watcher;
-      run = RunBackend(call);
-      peak = watcher.megabytes();
-    }
+    BackendRun run = RunWatched("Long line", c.data, peak);
     std::cout << c.name << ": job took " << SecondsSince(start) << " s, backend peak " << peak
               << " MB\n";
     EXPECT_EQ(run.status, 0) << c.name;
@@ -171,6 +174,40 @@ std::string Repeated(const std::string& piece, size_t times) {
   for (size_t i = 0; i < times; ++i)
     text += piece;
   return text;
+}
+
+// Page languages at their most costly: a page every two bytes, and lengths that run past the end.
+// The job goes through in the reader's constant memory, every page counted (a raster row cut off
+// by the end of the data still marks a last page).
+TEST_F(HostileInput, PageLanguagesOfAPageEveryTwoBytes) {
+  constexpr size_t kPages = size_t{50} << 20;
+  const std::string xl = "\x1b%-12345X@PJL ENTER LANGUAGE=PCLXL\n) HP-PCL XL;2;0\n";
+  struct Case {
+    std::string name;
+    std::string data;
+    std::string pages;
+  } cases[] = {
+      {"PCL XL BeginPage and EndPage", xl + Repeated("\x43\x44", kPages) + "\xfa\xff\xff\xff\xff",
+       std::to_string(kPages)},
+      {"PCL 5 text and form feeds",
+       "\x1b"
+       "E" +
+           Repeated("x\f", kPages) + "\x1b*b999999999W",
+       std::to_string(kPages + 1)},
+  };
+  for (const Case& c : cases) {
+    ResetSandbox();
+    PrintServerProcess server;
+    ASSERT_TRUE(StartPrintServer(server));
+    long peak = 0;
+    BackendRun run = RunWatched("Pages", c.data, peak);
+    EXPECT_EQ(run.status, 0) << c.name;
+    EXPECT_LT(peak, 150) << c.name;
+    std::string job = StoredJobWithFile(server.store(), std::string(kUuid) + ".pjl");
+    ASSERT_FALSE(job.empty()) << c.name;
+    EXPECT_EQ(StoredProperties(job)["AllPage"], c.pages) << c.name;
+    EXPECT_EQ(StoredProperties(job)["CopyCount"], "1") << c.name;
+  }
 }
 
 std::string NumberedLines(const std::string& before, const std::string& after, size_t count) {
