@@ -215,6 +215,19 @@ TEST_F(ParserSelection, PpdSaysWhatTheDriversFeaturesDo) {
        "TwoSided",
        "",
        {"color Color: the PPD's device prints colour and has no colour option"}},
+      {"a colour device left at the printer's own colour setting prints colour",
+       "Generic",
+       Ppd("*ColorDevice: True\n*OpenUI *BLW/Black & White: PickOne\n*BLW PrinterS/Printer "
+           "Setting: \"\"\n*BLW TrueM/On: \"<< /ProcessColorModel /DeviceGray >> "
+           "setpagedevice\"\n*BLW FalseM/Off: \"<< /ProcessColorModel /DeviceCMYK >> "
+           "setpagedevice\"\n" +
+           kDuplexOption),
+       Feature("BLW", "PrinterS"),
+       "Color",
+       "",
+       "",
+       {"color Color: the PPD's device prints colour and no colour choice of the job sets a "
+        "colour"}},
       {"vendor's own colour code: the choice's words",
        "Sharp MX",
        Ppd("*OpenUI *ARCMode/Color Mode: PickOne\n*ARCMode CMBW/Black and White: \"2 "

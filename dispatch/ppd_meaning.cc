@@ -189,12 +189,20 @@ void ApplyPpdMeaning(std::ostream& log, JobInfo& job, const std::string& dataPat
     LogPlain(log, "duplex OneSided: the PPD has no duplex option");
     job.duplex = "OneSided";
   }
-  // A device without a colour mode prints as it is built: colour on a colour device.
-  if (colour.value.empty() && job.color.empty() && ppd.colorDevice.has_value() &&
-      !HasOptionFor(ppd, &JobInfo::color, kColourWords)) {
-    LogPlain(log, *ppd.colorDevice
-                      ? "color Color: the PPD's device prints colour and has no colour option"
-                      : "color Grayscale: the PPD's device has no colour and no colour option");
-    job.color = *ppd.colorDevice ? "Color" : "Grayscale";
+  // Where nothing in the job decides, a device prints as it is built: a colour device in colour,
+  // also when its colour option was left at a choice whose code sets nothing (the printer's own
+  // setting); a device without colour and without a colour option in grey.
+  if (!colour.value.empty() || !job.color.empty() || !ppd.colorDevice.has_value())
+    return;
+  const bool hasColourOption = HasOptionFor(ppd, &JobInfo::color, kColourWords);
+  if (*ppd.colorDevice) {
+    LogPlain(log, hasColourOption
+                      ? "color Color: the PPD's device prints colour and no colour choice of the "
+                        "job sets a colour"
+                      : "color Color: the PPD's device prints colour and has no colour option");
+    job.color = "Color";
+  } else if (!hasColourOption) {
+    LogPlain(log, "color Grayscale: the PPD's device has no colour and no colour option");
+    job.color = "Grayscale";
   }
 }
