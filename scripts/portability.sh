@@ -2,7 +2,7 @@
 # The portability build: what a macOS build compiles, built on Linux the way macOS would see it.
 # - clang, with VP_LINUX_EXTRAS off, so the POSIX forms of the platform seam (util/platform.cc)
 #   and the tests' POSIX paths are the ones compiled and run;
-# - scripts/posix_fence.h forced into every source, which makes each Linux- or GNU-only name an
+# - scripts/platform_fence.h forced into every source, which makes each Linux- or GNU-only name an
 #   error outside the seam;
 # - the unit and end-to-end suites run (the scheduler, check and hostile suites need Linux
 #   namespaces and are not built), as root in a private network, as the Linux build's own main
@@ -15,7 +15,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 build=${1:-build-port}
-fence=$PWD/scripts/posix_fence.h
+fence=$PWD/scripts/platform_fence.h
 
 scripts/setup.sh
 
