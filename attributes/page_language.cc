@@ -36,13 +36,11 @@ bool IsPjlSpace(unsigned char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == 0;
 }
 
-// "@PJL SET COPIES = 3" -> command "SET", variable "COPIES", value "3", all upper case and
-// trimmed; "@PJL ENTER LANGUAGE=PCLXL" likewise.
-bool SplitPjlCommand(std::string_view line, std::string_view command, std::string& variable,
+// "@PJL SET COPIES = 3" -> command "SET", variable "COPIES", value "3", trimmed; "@PJL ENTER
+// LANGUAGE=PCLXL" likewise. The line comes in upper case already: a job's header may hold
+// millions of lines, so nothing here copies it.
+bool SplitPjlCommand(std::string_view upper, std::string_view command, std::string& variable,
                      std::string& value) {
-  std::string upper(line);
-  std::transform(upper.begin(), upper.end(), upper.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
   auto trim = [](std::string_view text) {
     while (!text.empty() && IsPjlSpace(text.front()))
       text.remove_prefix(1);
@@ -50,7 +48,7 @@ bool SplitPjlCommand(std::string_view line, std::string_view command, std::strin
       text.remove_suffix(1);
     return text;
   };
-  std::string_view rest = trim(std::string_view(upper).substr(4));
+  std::string_view rest = trim(upper.substr(4));
   if (!rest.starts_with(command) || rest.size() <= command.size() ||
       !IsPjlSpace(rest[command.size()]))
     return false;
@@ -217,9 +215,11 @@ size_t PageLanguageReader::FeedPjl(const unsigned char* p, size_t n) {
 }
 
 void PageLanguageReader::PjlLine() {
-  std::string variable, value;
+  std::transform(line_.begin(), line_.end(), line_.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
   if (line_.size() < 4 || line_.compare(0, 4, "@PJL") != 0)
     return;
+  std::string variable, value;
   // PostScript and PDF say what they print in their own comments, which the parsers read.
   if (SplitPjlCommand(line_, "ENTER", variable, value) && variable == "LANGUAGE" &&
       (value == "POSTSCRIPT" || value == "PDF")) {
