@@ -215,10 +215,10 @@ size_t PageLanguageReader::FeedPjl(const unsigned char* p, size_t n) {
 }
 
 void PageLanguageReader::PjlLine() {
-  std::transform(line_.begin(), line_.end(), line_.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
   if (line_.size() < 4 || line_.compare(0, 4, "@PJL") != 0)
     return;
+  std::transform(line_.begin(), line_.end(), line_.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
   std::string variable, value;
   // PostScript and PDF say what they print in their own comments, which the parsers read.
   if (SplitPjlCommand(line_, "ENTER", variable, value) && variable == "LANGUAGE" &&
