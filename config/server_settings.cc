@@ -21,19 +21,7 @@
 
 namespace {
 
-// A settings file is a few hundred bytes: a larger listing is not one of them.
-constexpr size_t kMaxListingBytes = kMaxPlutilListingBytes;
-
-// How a setting shows in the job log, which every local user can read.
-enum class Shown { kAsItIs, kHidden, kWithoutUserInfo };
-
-struct SettingsKey {
-  const char* key;
-  std::string ConfigInfo::*field;
-  Shown shown;
-};
-
-const SettingsKey kSettingsKeys[] = {
+constexpr SettingsKey kSettingsKeys[] = {
     {"AuthMode", &ConfigInfo::AuthMode, Shown::kAsItIs},
     {"MAC", &ConfigInfo::MAC, Shown::kAsItIs},
     {"PassWord", &ConfigInfo::PassWord, Shown::kHidden},
@@ -49,8 +37,11 @@ const SettingsKey kSettingsKeys[] = {
     {"Token", &ConfigInfo::Token, Shown::kHidden},
 };
 
+// A settings file is a few hundred bytes: a larger listing is not one of them.
+constexpr size_t kMaxListingBytes = kMaxPlutilListingBytes;
+
 const SettingsKey* findSettingsKey(const std::string& key) {
-  for (const SettingsKey& row : kSettingsKeys) {
+  for (const SettingsKey& row : SettingsKeys()) {
     if (key == row.key)
       return &row;
   }
@@ -164,6 +155,10 @@ ConfigInfo readSettings(std::ostream& log, const std::string& json) {
 }
 
 }  // namespace
+
+std::span<const SettingsKey> SettingsKeys() {
+  return kSettingsKeys;
+}
 
 ConfigInfo getServerInfo(std::ostream& log) {
   int fd = openListing(log);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <ostream>
+#include <span>
 #include <string>
 
 // The client application's settings, one field per settings key of the same name. A field is empty
@@ -20,6 +21,19 @@ struct ConfigInfo {
   std::string QrCodeServer;
   std::string Token;
 };
+
+// How a setting shows in the job log, which every local user can read.
+enum class Shown { kAsItIs, kHidden, kWithoutUserInfo };
+
+// A settings key the reader takes, the field it fills and how its value is logged.
+struct SettingsKey {
+  const char* key;
+  std::string ConfigInfo::*field;
+  Shown shown;
+};
+
+// Every settings key the reader takes, in the order of ConfigInfo's fields.
+std::span<const SettingsKey> SettingsKeys();
 
 // Reads the "quoradex" entries of the client settings through plutil's listing. Never fails to
 // its caller: on any failure the record holds what was read so far.

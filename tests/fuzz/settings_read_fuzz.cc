@@ -19,31 +19,11 @@
 
 namespace {
 
-struct Key {
-  const char* name;
-  std::string ConfigInfo::*field;
-  bool secret;
-};
-
-const Key kKeys[] = {
-    {"AuthMode", &ConfigInfo::AuthMode, false},
-    {"MAC", &ConfigInfo::MAC, false},
-    {"PassWord", &ConfigInfo::PassWord, true},
-    {"PassWord2", &ConfigInfo::PassWord2, true},
-    {"SelectedPrinter", &ConfigInfo::SelectedPrinter, false},
-    {"ServerIp", &ConfigInfo::ServerIp, false},
-    {"UserName", &ConfigInfo::UserName, false},
-    {"select_printer_name", &ConfigInfo::select_printer_name, false},
-    {"ServerIP_Mode", &ConfigInfo::ServerIP_Mode, false},
-    {"rememberPassword", &ConfigInfo::rememberPassword, false},
-    {"ClientId", &ConfigInfo::ClientId, false},
-    {"QrCodeServer", &ConfigInfo::QrCodeServer, false},
-    {"Token", &ConfigInfo::Token, true},
-};
-
-const Key* Find(const std::string& name) {
-  for (const Key& key : kKeys) {
-    if (name == key.name)
+// The reader's own table: which key fills which field, and which are secret, is the product's
+// word; what the oracle checks is that the reading follows it.
+const SettingsKey* Find(const std::string& name) {
+  for (const SettingsKey& key : SettingsKeys()) {
+    if (name == key.key)
       return &key;
   }
   return nullptr;
@@ -87,7 +67,7 @@ Reading Expected(const std::string& json) {
   bool stopped = !parsed["quoradex"].is_object();
   for (const auto& member : parsed["quoradex"].items()) {
     reading.linesWhole = reading.linesWhole && member.key().find('\n') == std::string::npos;
-    const Key* key = Find(member.key());
+    const SettingsKey* key = Find(member.key());
     if (stopped || key == nullptr)
       continue;
     if (!member.value().is_string()) {
@@ -119,10 +99,10 @@ bool SecretsHidden(const std::string& log) {
       continue;
     line.erase(0, 20);
     size_t colon = line.find(':');
-    const Key* key = colon == std::string::npos ? nullptr : Find(line.substr(0, colon));
-    if (key != nullptr && key->secret && line.substr(colon + 1) != "***")
+    const SettingsKey* key = colon == std::string::npos ? nullptr : Find(line.substr(0, colon));
+    if (key != nullptr && key->shown == Shown::kHidden && line.substr(colon + 1) != "***")
       return false;
-    if (key != nullptr && key->field == &ConfigInfo::ServerIp &&
+    if (key != nullptr && key->shown == Shown::kWithoutUserInfo &&
         !UserInfoHidden(line.substr(colon + 1)))
       return false;
   }
@@ -142,8 +122,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::ostringstream log;
   ConfigInfo config = getServerInfo(log);
   Reading expected = Expected(ConvertedJson(listing));
-  for (const Key& key : kKeys)
-    Require(config.*(key.field) == expected.config.*(key.field), key.name);
+  for (const SettingsKey& key : SettingsKeys())
+    Require(config.*(key.field) == expected.config.*(key.field), key.key);
   Require(ReadAll(paths::kSettingsListing) == listing, "the listing is left in place, whole");
   Require(!expected.linesWhole || SecretsHidden(log.str()), "no secret in the job log");
   return 0;

@@ -463,7 +463,7 @@ CheckLine LogLevelLine() {
     return Warn("CUPS log level",
                 "LogLevel " + level + " in " + path +
                     ": CUPS's error_log keeps every job's trace, the login address with the "
-                    "user's password among it",
+                    "user's name among it (the password and the token show as ***)",
                 "set LogLevel warn there and restart CUPS (cupsctl --no-debug-logging does both)");
   return Ok("CUPS log level",
             "LogLevel " + (level.empty() ? "not set (CUPS's default: warn)" : level));
