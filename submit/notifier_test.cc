@@ -27,11 +27,11 @@ TEST(NotifyRequestTest, TimestampIsMillisecondsAndNonceSignsIt) {
     EXPECT_NE(ts[0], '0');
   }
   EXPECT_LT(std::stoll(first), std::stoll(second));
-  std::string nonce = notifyNonce(_key, first);
-  EXPECT_EQ(nonce, sha256(std::string(_key) + first));
+  std::string nonce = notifyNonce(kNotifierKey, first);
+  EXPECT_EQ(nonce, sha256(std::string(kNotifierKey) + first));
   EXPECT_EQ(nonce.size(), 64u);
   EXPECT_EQ(nonce.find_first_not_of("0123456789abcdef"), std::string::npos);
-  EXPECT_NE(nonce, notifyNonce(_key, second));
+  EXPECT_NE(nonce, notifyNonce(kNotifierKey, second));
 }
 
 class NotifyTest : public ::testing::Test {
@@ -47,7 +47,7 @@ class NotifyTest : public ::testing::Test {
 
 TEST_F(NotifyTest, SignedMessagesAreAccepted) {
   for (const std::string& content : {std::string("1f0c-uuid"), std::string()}) {
-    httplib::Result result = send(_key, content);
+    httplib::Result result = send(kNotifierKey, content);
     ASSERT_TRUE(result);
     EXPECT_EQ(result->status, 200);
   }
@@ -85,8 +85,8 @@ TEST(NotifyBoundTest, AnswerIsBoundedInTimeAndSize) {
     flags.insert(flags.end(), {"--notifier-port", "0"});
     ASSERT_TRUE(server.start(flags)) << c.name;
     auto begin = std::chrono::steady_clock::now();
-    httplib::Result result = NotifyWithin("127.0.0.1", server.notifierPort(), _key, "1f0c-uuid",
-                                          std::chrono::seconds(1));
+    httplib::Result result = NotifyWithin("127.0.0.1", server.notifierPort(), kNotifierKey,
+                                          "1f0c-uuid", std::chrono::seconds(1));
     EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(3)) << c.name;
     ASSERT_EQ(static_cast<bool>(result), c.answered) << c.name;
     if (result) {
@@ -99,7 +99,7 @@ TEST(NotifyWithoutListenerTest, FailsAtOnceWithoutAResponse) {
   int unused = UnusedLoopbackPort();
   ASSERT_GT(unused, 0);
   auto begin = std::chrono::steady_clock::now();
-  httplib::Result result = notify("127.0.0.1", unused, _key, "1f0c-uuid");
+  httplib::Result result = notify("127.0.0.1", unused, kNotifierKey, "1f0c-uuid");
   EXPECT_FALSE(result);
   EXPECT_EQ(result.error(), httplib::Error::Connection);
   EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2));
