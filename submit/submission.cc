@@ -1,10 +1,8 @@
 #include "submit/submission.h"
 
-#include <cups/backend.h>
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <ctime>
 #include <optional>
 #include <thread>
