@@ -3,7 +3,10 @@
 #include "util/job_log.h"
 #include "util/paths.h"
 
-void OpenControlFile(std::ostream& log, SafeOutFile& control, const std::string& jobUuid) {
+Outcome OpenControlFile(std::ostream& log, SafeOutFile& control, const std::string& jobUuid) {
   Log(log, "begin write ctl");
-  control.open(JobFilePath(jobUuid + ".ctl"), 0666);
+  const std::string path = JobFilePath(jobUuid + ".ctl");
+  if (!control.open(path, 0666))
+    return {Failure::kNoControlFile, path};
+  return {};
 }

@@ -3,8 +3,9 @@
 #include <ostream>
 #include <string>
 
+#include "util/outcome.h"
 #include "util/safe_file.h"
 
 // Opens the control file beside the data file; the job summary writes it later. A control file
-// that does not open only means no summary.
-void OpenControlFile(std::ostream& log, SafeOutFile& control, const std::string& jobUuid);
+// that does not open (kNoControlFile) only means no summary.
+Outcome OpenControlFile(std::ostream& log, SafeOutFile& control, const std::string& jobUuid);

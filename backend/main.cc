@@ -17,6 +17,7 @@
 #include "backend/control_file.h"
 #include "config/device_options.h"
 #include "backend/driver_model.h"
+#include "backend/run_end.h"
 #include "backend/run_loop.h"
 #include "backend/spool.h"
 #include "dispatch/job_summary.h"
@@ -83,15 +84,15 @@ int main(int argc, char* argv[], char* envp[]) {
     LogPlain(log, std::string("PrintDataFile:") + argv[6]);
 
   const SpoolResult spool = SpoolPrintData(log, print_fd, options, queueStatus);
-  if (spool.endStatus)
-    return *spool.endStatus;
+  if (!spool.outcome.ok() && spool.outcome.failure != Failure::kDataIncomplete)
+    return EndRun(queueStatus, spool.outcome);
   const std::string dataPath = JobFilePath(spool.dataFileName);
   const bool isPdf = spool.extension == ".pdf";
 
   const std::string driverModel = ReadDriverModel(log, envp);
   const std::string ppdPath = PpdPathFromEnvironment(envp);
   SafeOutFile control;
-  OpenControlFile(log, control, spool.jobUuid);
+  const Outcome controlFile = OpenControlFile(log, control, spool.jobUuid);
 
   JobInfo job =
       SelectParser(log, spool.extension, dataPath, driverModel, title, atoi(argv[4]), ppdPath);
@@ -99,24 +100,22 @@ int main(int argc, char* argv[], char* envp[]) {
     ApplyPrintSettings(log, job, optionsText, ppdPath);
     CountPdfPages(log, job, dataPath);
   }
-  WriteJobSummary(log, control, job, spool.dataFileName, title, options, driverModel, ppdPath);
+  if (controlFile.ok())
+    WriteJobSummary(log, control, job, spool.dataFileName, title, options, driverModel, ppdPath);
   Log(log, "tbytes", std::to_string(spool.copiedBytes));
-  if (spool.copiedBytes < 0) {
-    // Its error lines are out; a truncated job must not reach the server as if it were whole.
+  if (!spool.outcome.ok()) {
     Log(log, "print data incomplete, job not submitted");
-    ReportFailure(queueStatus,
-                  "The print data could not be copied in full, so the job was not "
-                  "sent; the scheduler retries it as its error policy says");
-    return CUPS_BACKEND_FAILED;
+    return EndRun(queueStatus, spool.outcome);
   }
-  if (isPdf && !WrapPdfInPjl(log, dataPath, title, job)) {
+  const Outcome wrapped = isPdf ? WrapPdfInPjl(log, dataPath, title, job) : Outcome{};
+  if (!wrapped.ok()) {
     Log(log, "PJL envelope incomplete, job not submitted");
-    ReportFailure(queueStatus,
-                  "The PDF data could not be wrapped for the print server, so the job was not "
-                  "sent; the scheduler retries it as its error policy says");
-    return CUPS_BACKEND_FAILED;
+    return EndRun(queueStatus, wrapped);
   }
 
-  return SubmitJob(log, job, spool.jobUuid, spool.dataFileName, queueStatus,
-                   std::chrono::seconds(device.waitSeconds));
+  const Outcome sent = SubmitJob(log, job, spool.dataFileName, queueStatus,
+                                 std::chrono::seconds(device.waitSeconds));
+  const int exitStatus = EndRun(queueStatus, sent, job);
+  TellNotifier(log, sent, spool.jobUuid);
+  return exitStatus;
 }

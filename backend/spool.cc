@@ -70,12 +70,12 @@ SpoolResult SpoolPrintData(std::ostream& log, int print_fd, const OptionsMap& op
   result.extension = ".pjl";
   if (from_stdin) {
     if (backendWaitLoop(-1, nullptr, 0, nullptr) == 0) {
-      result.endStatus = 0;
+      result.outcome = {Failure::kNoData, ""};
       return result;
     }
     first_size = ReadFirstBlock(first_block, sizeof first_block);
     if (first_size <= 0) {
-      result.endStatus = 0;
+      result.outcome = {Failure::kNoData, ""};
       return result;
     }
     result.extension = SniffExtension(first_block, static_cast<size_t>(first_size));
@@ -87,19 +87,20 @@ SpoolResult SpoolPrintData(std::ostream& log, int print_fd, const OptionsMap& op
   // A run of the same job still going is waited for, before its data file is touched.
   result.lock = TakeJobLock(paths::kLockDir, result.jobUuid, kJobLockWaitSeconds);
   if (!result.lock.held()) {
-    LogPlain(log, errno == EWOULDBLOCK
-                      ? "Job files still in use by another run of this job after " +
-                            std::to_string(kJobLockWaitSeconds) + " s:" + path
-                      : "Can't lock the job's files in " + std::string(paths::kLockDir) + ": " +
-                            std::strerror(errno));
-    result.endStatus = 1;
+    result.outcome = {Failure::kJobFilesUnavailable,
+                      errno == EWOULDBLOCK
+                          ? "Job files still in use by another run of this job after " +
+                                std::to_string(kJobLockWaitSeconds) + " s:" + path
+                          : "Can't lock the job's files in " + std::string(paths::kLockDir) + ": " +
+                                std::strerror(errno)};
+    LogPlain(log, result.outcome.detail);
     return result;
   }
   // Truncated: jobs without a UUID share one name and must not inherit an earlier job's tail.
   int device_fd = OpenNoFollow(path, O_WRONLY | O_CREAT | O_TRUNC, 0777);
   if (device_fd < 0) {
-    LogPlain(log, "Can't write print data file:" + path);
-    result.endStatus = 1;
+    result.outcome = {Failure::kJobFilesUnavailable, "Can't write print data file:" + path};
+    LogPlain(log, result.outcome.detail);
     return result;
   }
   LogPlain(log, path + ",device_fd:" + std::to_string(device_fd));
@@ -117,6 +118,8 @@ SpoolResult SpoolPrintData(std::ostream& log, int print_fd, const OptionsMap& op
 
   int64_t copied = backendRunLoop(print_fd, device_fd, -1, nullptr, 0, 0, nullptr);
   result.copiedBytes = copied < 0 ? -1 : copied;
+  if (copied < 0)
+    result.outcome = {Failure::kDataIncomplete, ""};
   // The data is taken: a cancel from now on must stop the job before it reaches the server.
   DefaultSignal(SIGTERM);
 

@@ -1,21 +1,22 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <ostream>
 #include <string>
 
 #include "attributes/job_info.h"
 #include "submit/queue_status.h"
+#include "util/outcome.h"
 #include "util/safe_file.h"
 
 // What spooling hands on to the later stages.
 struct SpoolResult {
-  std::optional<int> endStatus;  // set when the run must end now, with this exit status
+  // kNoData or kJobFilesUnavailable: the run ends now; kDataIncomplete: the copy fell short.
+  Outcome outcome;
   std::string jobUuid;
   std::string extension;     // ".pjl", ".ps" or ".pdf"
   std::string dataFileName;  // job UUID and extension, in the log directory
-  int64_t copiedBytes = 0;
+  int64_t copiedBytes = 0;   // -1 when the copy fell short
   JobLock lock;  // held until the run ends: another run of the same UUID waits for it
 };
 
@@ -33,7 +34,7 @@ std::string SniffExtension(const char* block, size_t size);
 std::string JobUuidFromOptions(std::ostream& log, const OptionsMap& options);
 
 // Copies the print data (standard input when print_fd is 0, else the print file) into the data
-// file in the log directory, with the CUPS status lines on standard error. A print file's
+// file in the log directory, with its progress lines on standard error. A print file's
 // "PAGE: 1 1" is left to the page accounting after the upload when the queue reports its status,
 // so that the job is counted once.
 SpoolResult SpoolPrintData(std::ostream& log, int print_fd, const OptionsMap& options,

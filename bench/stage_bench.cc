@@ -19,7 +19,6 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
-#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -192,11 +191,7 @@ std::string SettingsPlist(const std::string& server) {
 
 std::string Login(Bench& b) {
   std::ostringstream quiet;
-  std::string answer = authByUserName(quiet, b.server, kUser, kPassword);
-  nlohmann::json reply = nlohmann::json::parse(answer, nullptr, false);
-  if (!reply.is_object() || !reply.contains("token") || !reply["token"].is_string())
-    return "";
-  return reply["token"].get<std::string>();
+  return JudgeLogin(authByUserName(quiet, b.server, kUser, kPassword)).token;
 }
 
 // Runs `call` with standard output thrown away and standard error into a drained pipe, the streams
@@ -460,7 +455,7 @@ std::string CheckStored(Bench& b, uint64_t least) {
 std::string UploadBackend(Bench& b, double& seconds) {
   JobInfo job = UploadedJob();
   Clock::time_point start = Clock::now();
-  bool sent = uploadFileToQuoradexV2(b.log, b.server, b.token, job, kUploadName).completed;
+  bool sent = uploadFileToQuoradexV2(b.log, b.server, b.token, job, kUploadName).outcome.ok();
   seconds = SecondsSince(start);
   std::string stored = CheckStored(b, FileSize(b.ps));
   return sent ? stored : "upload failed";

@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <exception>
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -14,12 +13,19 @@
 
 #include "config/plutil_listing.h"
 #include "util/job_log.h"
+#include "util/json_reading.h"
 #include "util/paths.h"
 #include "util/quoted_input.h"
 #include "util/safe_file.h"
 #include "util/safe_text.h"
 
 namespace {
+
+constexpr char kNoListing[] = "Could not open the file!";
+constexpr char kNoQuoradex[] = "JSON object does not contain 'quoradex'";
+
+// A settings file is a few hundred bytes: a larger listing is not one of them.
+constexpr size_t kMaxListingBytes = kMaxPlutilListingBytes;
 
 constexpr SettingsKey kSettingsKeys[] = {
     {"AuthMode", &ConfigInfo::AuthMode, Shown::kAsItIs},
@@ -117,9 +123,9 @@ void say(std::ostream& log, const std::string& message) {
   Log(log, message);
 }
 
-// Throws the JSON library's type error when a settings key holds anything but a string.
-void storeMember(std::ostream& log, ConfigInfo& config, const std::string& key,
-                 const nlohmann::json& value) {
+// False, with the JSON library's words in `error`, when the key is ours and its value no string.
+bool storeMember(std::ostream& log, ConfigInfo& config, const std::string& key,
+                 const nlohmann::json& value, std::string& error) {
   std::string text = value.dump();
   std::cout << "Key: " << key << ", Value: " << text << '\n';
   const SettingsKey* row = findSettingsKey(key);
@@ -130,28 +136,45 @@ void storeMember(std::ostream& log, ConfigInfo& config, const std::string& key,
     Log(log, key, nlohmann::json(MaskedUserInfo(value.get<std::string>())).dump());
   else
     Log(log, key, text);
-  if (row != nullptr)
-    config.*(row->field) = value.get<std::string>();
+  if (row == nullptr)
+    return true;
+  if (!value.is_string()) {
+    error = NotAStringError(value);
+    return false;
+  }
+  config.*(row->field) = value.get<std::string>();
+  return true;
+}
+
+Outcome stoppedAt(std::ostream& log, const std::string& error) {
+  const std::string line = "Caught exception: " + WithoutQuotedInput(error);
+  Log(log, line);
+  return {Failure::kSettingsUnreadable, line};
 }
 
 // The parsed object keeps its members sorted by key, so they are visited in byte order.
-ConfigInfo readSettings(std::ostream& log, const std::string& json) {
-  ConfigInfo config;
-  try {
-    nlohmann::json settings = nlohmann::json::parse(json);
-    say(log, "Parsed JSON successfully.");
-    if (!settings.is_object() || !settings.contains("quoradex")) {
-      say(log, "JSON object does not contain 'quoradex'");
-      return config;
-    }
-    say(log, "Contains quoradex");
-    for (const auto& member : settings.at("quoradex").items()) {
-      storeMember(log, config, member.key(), member.value());
-    }
-  } catch (const std::exception& e) {
-    Log(log, std::string("Caught exception: ") + WithoutQuotedInput(e.what()));
+SettingsReading readSettings(std::ostream& log, const std::string& json) {
+  SettingsReading reading;
+  JsonReading settings = ReadJson(json);
+  if (!settings.ok()) {
+    reading.outcome = stoppedAt(log, settings.error);
+    return reading;
   }
-  return config;
+  say(log, "Parsed JSON successfully.");
+  if (!settings.value.is_object() || !settings.value.contains("quoradex")) {
+    say(log, kNoQuoradex);
+    reading.outcome = {Failure::kSettingsUnreadable, kNoQuoradex};
+    return reading;
+  }
+  say(log, "Contains quoradex");
+  for (const auto& member : settings.value.find("quoradex")->items()) {
+    std::string error;
+    if (!storeMember(log, reading.config, member.key(), member.value(), error)) {
+      reading.outcome = stoppedAt(log, error);
+      return reading;
+    }
+  }
+  return reading;
 }
 
 }  // namespace
@@ -160,7 +183,7 @@ std::span<const SettingsKey> SettingsKeys() {
   return kSettingsKeys;
 }
 
-ConfigInfo getServerInfo(std::ostream& log) {
+SettingsReading getServerInfo(std::ostream& log) {
   int fd = openListing(log);
   std::optional<std::string> text;
   if (fd >= 0) {
@@ -168,9 +191,9 @@ ConfigInfo getServerInfo(std::ostream& log) {
     close(fd);
   }
   if (!text) {
-    std::cerr << "Could not open the file!\n";
-    Log(log, "Could not open the file!");
-    return ConfigInfo{};
+    std::cerr << kNoListing << '\n';
+    Log(log, kNoListing);
+    return {ConfigInfo{}, {Failure::kSettingsUnreadable, kNoListing}};
   }
   return readSettings(log, listingToJSON(*text));
 }

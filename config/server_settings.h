@@ -4,6 +4,8 @@
 #include <span>
 #include <string>
 
+#include "util/outcome.h"
+
 // The client application's settings, one field per settings key of the same name. A field is empty
 // when its key is absent and "," when the key holds an empty string.
 struct ConfigInfo {
@@ -35,9 +37,21 @@ struct SettingsKey {
 // Every settings key the reader takes, in the order of ConfigInfo's fields.
 std::span<const SettingsKey> SettingsKeys();
 
-// Reads the "quoradex" entries of the client settings through plutil's listing. Never fails to
-// its caller: on any failure the record holds what was read so far.
-ConfigInfo getServerInfo(std::ostream& log);
+// Whether a setting holds an empty string: a field reads "," then, and empty text when its key is
+// absent.
+inline bool IsEmptySetting(const std::string& setting) {
+  return setting == ",";
+}
+
+// The settings as read, and how the reading ended: kSettingsUnreadable, with the job log's line
+// on where it stopped, when the listing could not be had or read in full.
+struct SettingsReading {
+  ConfigInfo config;  // what was read, up to where the reading stopped
+  Outcome outcome;
+};
+
+// Reads the "quoradex" entries of the client settings through plutil's listing.
+SettingsReading getServerInfo(std::ostream& log);
 
 // Replaces every occurrence of `from` in place, left to right, never rescanning inserted text.
 void replaceAll(std::string& text, const std::string& from, const std::string& to);

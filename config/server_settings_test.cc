@@ -16,8 +16,10 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "util/paths.h"
+#include "util/quoted_input.h"
 
 namespace {
 
@@ -107,16 +109,31 @@ class ServerSettings : public testing::Test {
   ConfigInfo read() {
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    ConfigInfo config = getServerInfo(log_);
+    SettingsReading reading = getServerInfo(log_);
     out_ = testing::internal::GetCapturedStdout();
     err_ = testing::internal::GetCapturedStderr();
-    return config;
+    outcome_ = reading.outcome;
+    return reading.config;
   }
 
   std::string oldPath_;
   std::ostringstream log_;
   std::string out_, err_;
+  Outcome outcome_;
 };
+
+// The library's own message on a listing it cannot parse, through its throwing parse: the
+// reference for the line the reading logs without throwing.
+std::string ThrownParseError(std::string listing) {
+  std::erase(listing, '\n');
+  replaceAll(listing, " => ", ":");
+  try {
+    nlohmann::json parsed = nlohmann::json::parse(fix_json_str(formatToJSON(listing)));
+  } catch (const nlohmann::json::parse_error& e) {
+    return "Caught exception: " + WithoutQuotedInput(e.what());
+  }
+  return "";
+}
 
 void writeSettings(plist_t root, bool binary) {
   char* bytes = nullptr;
@@ -249,6 +266,17 @@ TEST_F(ServerSettings, ListingsThatFailOrStopPartway) {
     log_.str("");
     EXPECT_EQ(fields(read()), c.expected) << c.name;
     EXPECT_NE(log_.str().find(c.logged), std::string::npos) << c.name << "\n" << log_.str();
+    const std::string logged = c.logged;
+    if (logged.starts_with("Caught") || logged.starts_with("JSON")) {
+      EXPECT_EQ(outcome_.failure, Failure::kSettingsUnreadable) << c.name;
+      EXPECT_TRUE(outcome_.detail.starts_with(logged)) << c.name << ": " << outcome_.detail;
+      EXPECT_NE(log_.str().find(" " + outcome_.detail + "\n"), std::string::npos) << c.name;
+    } else {
+      EXPECT_TRUE(outcome_.ok()) << c.name << ": " << outcome_.detail;
+    }
+    if (logged.find("parse_error") != std::string::npos) {
+      EXPECT_EQ(outcome_.detail, ThrownParseError(c.listing)) << c.name;
+    }
     bool parsed = log_.str().find("Parsed JSON successfully.") != std::string::npos;
     EXPECT_EQ(parsed, log_.str().find("parse_error") == std::string::npos) << c.name;
   }
@@ -333,6 +361,8 @@ TEST_F(ServerSettings, WithoutAnyListingReportsIt) {
   EXPECT_EQ(fields(read()), std::vector<std::string>(13));
   EXPECT_EQ(err_, "Could not open the file!\n");
   EXPECT_NE(log_.str().find(" Could not open the file!\n"), std::string::npos) << log_.str();
+  EXPECT_EQ(outcome_.failure, Failure::kSettingsUnreadable);
+  EXPECT_EQ(outcome_.detail, "Could not open the file!");
 }
 
 // The own listing cannot be made (its name is taken by a directory): an earlier job's is read.

@@ -28,8 +28,12 @@ constexpr char kTrailer[] = "\x1b%-12345X@PJL EOJ+\n%-12345X";
 // copies as fast as larger ones while keeping the backend's peak memory small.
 constexpr size_t kCopyBlock = 128 << 10;
 
-void Say(const std::string& line) {
+// The report on standard output, and the failure it tells of.
+Outcome Say(const std::string& line, Failure failure = Failure::kEnvelopeIncomplete) {
   std::cout << line << std::endl;
+  if (failure == Failure::kNone)
+    return {};
+  return {failure, line};
 }
 
 bool CopyAll(int from, int to) {
@@ -68,19 +72,17 @@ std::string PjlHeader(const std::string& title, const JobInfo& job) {
 
 }  // namespace
 
-bool AddContentToBeginning(const std::string& path, const std::string& content) {
+Outcome AddContentToBeginning(const std::string& path, const std::string& content) {
   int data = OpenNoFollow(path, O_RDWR, 0);
   if (data < 0) {
-    Say("Failed to open file: " + path);
-    return false;
+    return Say("Failed to open file: " + path);
   }
   std::string temporary = path + ".tmp";
   // A stale temporary file is reused once the file policy has made sure it is ours.
   int out = OpenNoFollow(temporary, O_WRONLY | O_CREAT | O_TRUNC, 0777);
   if (out < 0) {
     close(data);
-    Say("Failed to create temporary file.");
-    return false;
+    return Say("Failed to create temporary file.");
   }
   bool written = WriteToDevice(out, content.data(), content.size()) && CopyAll(data, out);
   close(data);
@@ -88,49 +90,43 @@ bool AddContentToBeginning(const std::string& path, const std::string& content) 
   // A short copy must not take the place of the data.
   if (!written) {
     unlink(temporary.c_str());
-    Say("Failed to write temporary file, file left unchanged: " + path);
-    return false;
+    return Say("Failed to write temporary file, file left unchanged: " + path);
   }
   if (!ReplaceWithTemporary(temporary, path)) {
     unlink(temporary.c_str());
-    Say("Failed to replace file, file left unchanged: " + path);
-    return false;
+    return Say("Failed to replace file, file left unchanged: " + path);
   }
-  Say("Content added to the beginning of the file.");
-  return true;
+  return Say("Content added to the beginning of the file.", Failure::kNone);
 }
 
-bool AddContentToEnd(const std::string& path, const std::string& content) {
+Outcome AddContentToEnd(const std::string& path, const std::string& content) {
   int fd = OpenNoFollow(path, O_WRONLY | O_APPEND | O_CREAT, 0777);
   if (fd < 0) {
-    Say("Failed to open file: " + path);
-    return false;
+    return Say("Failed to open file: " + path);
   }
   off_t size = lseek(fd, 0, SEEK_END);
   if (!WriteToDevice(fd, content.data(), content.size())) {
     bool restored = size >= 0 && ftruncate(fd, size) == 0;
     close(fd);
-    Say(restored ? "Failed to write file, file left unchanged: " + path
-                 : "Failed to write file, file left partly written: " + path);
-    return false;
+    return Say(restored ? "Failed to write file, file left unchanged: " + path
+                        : "Failed to write file, file left partly written: " + path);
   }
   close(fd);
-  Say("Content added to the end of the file.");
-  return true;
+  return Say("Content added to the end of the file.", Failure::kNone);
 }
 
-bool WrapPdfInPjl(std::ostream& log, const std::string& dataPath, const std::string& title,
-                  const JobInfo& job) {
+Outcome WrapPdfInPjl(std::ostream& log, const std::string& dataPath, const std::string& title,
+                     const JobInfo& job) {
   Log(log, "Processing pdf");
   // A header without its trailer, or a trailer without its header, is no envelope a printer
   // reads: the trailer comes only after the header, and the caller sends neither half alone.
-  if (!AddContentToBeginning(dataPath, PjlHeader(title, job))) {
+  Outcome header = AddContentToBeginning(dataPath, PjlHeader(title, job));
+  if (!header.ok()) {
     Log(log, "PJL envelope not added: the data file could not be rewritten");
-    return false;
+    return header;
   }
-  if (!AddContentToEnd(dataPath, kTrailer)) {
+  Outcome trailer = AddContentToEnd(dataPath, kTrailer);
+  if (!trailer.ok())
     Log(log, "PJL envelope incomplete: its trailer could not be written");
-    return false;
-  }
-  return true;
+  return trailer;
 }

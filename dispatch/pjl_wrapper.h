@@ -4,19 +4,21 @@
 #include <string>
 
 #include "attributes/job_info.h"
+#include "util/outcome.h"
 
 // Puts `content` before the existing bytes of the file at `path`. The file is rewritten through
 // `path` + ".tmp" and replaced in one rename, so its data is never only under the temporary name;
-// on any failure the file stays as it was. Reports on standard output; true when the content was
-// added.
-bool AddContentToBeginning(const std::string& path, const std::string& content);
+// on any failure the file stays as it was. Reports on standard output; on failure,
+// kEnvelopeIncomplete with that report.
+Outcome AddContentToBeginning(const std::string& path, const std::string& content);
 
 // Appends `content` to the file at `path`, creating it when missing. A failed write is taken back.
-// Reports on standard output; true when the content was added.
-bool AddContentToEnd(const std::string& path, const std::string& content);
+// Reports on standard output; on failure, kEnvelopeIncomplete with that report.
+Outcome AddContentToEnd(const std::string& path, const std::string& content);
 
 // Wraps a PDF data file in place in the PJL envelope that carries the job name (the title), copies,
-// binding and duplex. Only for PDF data; PostScript and PJL data are sent as they are. False, with
-// a job-log line, when the envelope is not whole: the job must then not be sent.
-bool WrapPdfInPjl(std::ostream& log, const std::string& dataPath, const std::string& title,
-                  const JobInfo& job);
+// binding and duplex. Only for PDF data; PostScript and PJL data are sent as they are.
+// kEnvelopeIncomplete, with a job-log line, when the envelope is not whole: the job must then not
+// be sent.
+Outcome WrapPdfInPjl(std::ostream& log, const std::string& dataPath, const std::string& title,
+                     const JobInfo& job);

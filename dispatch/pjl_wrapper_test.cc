@@ -79,7 +79,7 @@ TEST_F(PjlWrapper, WrapsWithExactEnvelope) {
     WriteFile(data_, c.data);
     std::ostringstream log;
     ::testing::internal::CaptureStdout();
-    EXPECT_TRUE(WrapPdfInPjl(log, data_, c.title, c.job)) << c.name;
+    EXPECT_TRUE(WrapPdfInPjl(log, data_, c.title, c.job).ok()) << c.name;
     std::string out = ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(ReadFile(data_), c.expected) << c.name;
     EXPECT_EQ(
@@ -109,7 +109,7 @@ TEST_F(PjlWrapper, StaleTemporaryFileIsOverwritten) {
   WriteFile(data_, "%PDF-1.4\n");
   WriteFile(data_ + ".tmp", std::string(4096, 'x'));
   ::testing::internal::CaptureStdout();
-  AddContentToBeginning(data_, "HEAD\n");
+  EXPECT_TRUE(AddContentToBeginning(data_, "HEAD\n").ok());
   EXPECT_EQ(::testing::internal::GetCapturedStdout(),
             "Content added to the beginning of the file.\n");
   EXPECT_EQ(ReadFile(data_), "HEAD\n%PDF-1.4\n");
@@ -163,8 +163,10 @@ TEST_F(PjlWrapper, WrapThatCannotAddItsHeaderAddsNothing) {
   WriteFile(data_, "%PDF-");
   std::ostringstream log;
   ::testing::internal::CaptureStdout();
-  EXPECT_FALSE(WrapPdfInPjl(log, data_, "T", Job("1", "OneSided", "")));
+  Outcome wrapped = WrapPdfInPjl(log, data_, "T", Job("1", "OneSided", ""));
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Failed to create temporary file.\n");
+  EXPECT_EQ(wrapped.failure, Failure::kEnvelopeIncomplete);
+  EXPECT_EQ(wrapped.detail, "Failed to create temporary file.");
   EXPECT_EQ(ReadFile(data_), "%PDF-");
   EXPECT_NE(log.str().find("PJL envelope not added"), std::string::npos) << log.str();
 }
@@ -199,11 +201,13 @@ TEST_F(PjlWrapper, DataPathThatIsNotAPlainFileIsNotTouched) {
 
 TEST_F(PjlWrapper, MissingDataFileGetsOnlyTheAppendedPart) {
   ::testing::internal::CaptureStdout();
-  AddContentToBeginning(data_, "HEAD");
+  Outcome head = AddContentToBeginning(data_, "HEAD");
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Failed to open file: " + data_ + "\n");
+  EXPECT_EQ(head.failure, Failure::kEnvelopeIncomplete);
+  EXPECT_EQ(head.detail, "Failed to open file: " + data_);
   EXPECT_FALSE(fs::exists(data_));
   ::testing::internal::CaptureStdout();
-  AddContentToEnd(data_, "TAIL");
+  EXPECT_TRUE(AddContentToEnd(data_, "TAIL").ok());
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Content added to the end of the file.\n");
   EXPECT_EQ(ReadFile(data_), "TAIL");
 }

@@ -8,6 +8,7 @@
 
 #include "submit/server_address.h"
 #include "util/job_log.h"
+#include "util/json_reading.h"
 #include "util/safe_text.h"
 
 namespace {
@@ -122,7 +123,7 @@ std::string loginAddress(const std::string& serverIp, const std::string& userNam
          "&mac=00";
 }
 
-size_t WriteCallback(void* contents, size_t size, size_t count, void* target) {
+size_t AppendLoginAnswer(void* contents, size_t size, size_t count, void* target) {
   auto* response = static_cast<std::string*>(target);
   size_t bytes = size * count;
   if (response->size() + bytes > kMaxLoginAnswer) {
@@ -132,28 +133,31 @@ size_t WriteCallback(void* contents, size_t size, size_t count, void* target) {
   return bytes;
 }
 
-int get(const std::string& url, std::string& response, bool* connected) {
+LoginAnswer FetchLoginAnswer(const std::string& url) {
+  LoginAnswer answer;
   CURL* curl = curl_easy_init();
   if (curl == nullptr) {
-    return CURLE_FAILED_INIT;
+    answer.curlResult = CURLE_FAILED_INIT;
+    return answer;
   }
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl, CURLOPT_TIMEOUT, kTimeoutSeconds);
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kTimeoutSeconds);
   curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
   curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, traceToStandardError);
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteCallback);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response);
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, AppendLoginAnswer);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer.body);
   SkipCertificateChecksForHttps(curl, url);
-  CURLcode result = curl_easy_perform(curl);
-  if (connected != nullptr) {
-    // libcurl counts only the connections it made.
-    long connections = 0;
-    curl_easy_getinfo(curl, CURLINFO_NUM_CONNECTS, &connections);
-    *connected = connections > 0;
-  }
+  answer.curlResult = curl_easy_perform(curl);
+  answer.answered = answer.curlResult == CURLE_OK;
+  if (!answer.answered)
+    answer.body.clear();
+  // libcurl counts only the connections it made.
+  long connections = 0;
+  curl_easy_getinfo(curl, CURLINFO_NUM_CONNECTS, &connections);
+  answer.connected = connections > 0;
   curl_easy_cleanup(curl);
-  return result;
+  return answer;
 }
 
 bool ServerUnreachable(int curlResult, bool connected) {
@@ -170,27 +174,52 @@ bool ServerUnreachable(int curlResult, bool connected) {
   }
 }
 
-std::string authByUserName(std::ostream& log, const std::string& serverIp,
-                           const std::string& userName, const std::string& password,
-                           bool* connected) {
+LoginJudgement JudgeLogin(const LoginAnswer& answer) {
+  LoginJudgement judgement;
+  if (!answer.answered)
+    return judgement;
+  judgement.verdict = LoginVerdict::kUnreadable;
+  // What does not even name the code (an HTML page, an empty answer) is not read as JSON.
+  if (answer.body.find("code") == std::string::npos)
+    return judgement;
+  JsonReading reply = ReadJson(answer.body);
+  if (!reply.ok()) {
+    judgement.error = reply.error;
+    return judgement;
+  }
+  judgement.code = StringMember(reply.value, "code", judgement.error);
+  if (!judgement.error.empty())
+    return judgement;
+  if (judgement.code != kLoginAccepted) {
+    judgement.verdict = LoginVerdict::kRefused;
+    return judgement;
+  }
+  judgement.token = StringMember(reply.value, "token", judgement.error);
+  if (judgement.error.empty())
+    judgement.verdict = LoginVerdict::kAccepted;
+  return judgement;
+}
+
+LoginAnswer authByUserName(std::ostream& log, const std::string& serverIp,
+                           const std::string& userName, const std::string& password) {
   // Encoded so that "&", "#", "+" or a blank in a credential cannot cut or bend the query.
   std::string encodedUser = percentEncode(userName);
   std::string url = loginAddress(serverIp, encodedUser, percentEncode(password));
-  std::string response;
   // With no server set, libcurl would take the path's first word for the host and send the
   // credentials to whatever answers to that name.
-  if (connected != nullptr)
-    *connected = false;
-  int code = serverIp.empty() ? CURLE_URL_MALFORMAT : get(url, response, connected);
+  LoginAnswer answer;
+  answer.curlResult = CURLE_URL_MALFORMAT;
+  if (!serverIp.empty())
+    answer = FetchLoginAnswer(url);
   // The job log is world-readable: the password never goes there.
   Log(log, "url:\n" + loginAddress(MaskedUserInfo(serverIp), encodedUser, "***"));
-  if (code == CURLE_OK) {
-    std::cout << "Request successful. Response:\n" << response << std::endl;
+  if (answer.answered) {
+    std::cout << "Request successful. Response:\n" << answer.body << std::endl;
     // The session token lets its holder print as the user: it stays out of the log too.
-    Log(log, "Request successful. Response:\n" + maskTokens(response));
-    return response;
+    Log(log, "Request successful. Response:\n" + maskTokens(answer.body));
+    return answer;
   }
-  std::cerr << "Request failed. Error code: " << code << std::endl;
-  Log(log, "Request failed. Error code: " + std::to_string(code));
-  return std::to_string(code);
+  std::cerr << "Request failed. Error code: " << answer.curlResult << std::endl;
+  Log(log, "Request failed. Error code: " + std::to_string(answer.curlResult));
+  return answer;
 }

@@ -12,6 +12,77 @@ namespace {
 
 constexpr char kLoginPath[] = "/quoradex/printservice/authbyuserpwd2?username=";
 
+// The JSON library's own words on the answers it cannot read as a job reads them: its throwing
+// access, which the backend no longer uses, is the reference.
+std::string ThrowingReading(const std::string& body) {
+  if (body.find("code") == std::string::npos)
+    return "";
+  try {
+    nlohmann::json reply = nlohmann::json::parse(body);
+    if (reply.at("code").get<std::string>() == kLoginAccepted)
+      reply.at("token").get<std::string>();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "";
+}
+
+TEST(JudgeLoginTest, ReadsEveryAnswerAsTheBackendAndTheCheckDo) {
+  struct Case {
+    LoginAnswer answer;
+    LoginVerdict verdict;
+    std::string code;
+    std::string token;
+    std::string errorStart;  // empty: no error
+  };
+  const auto body = [](const std::string& text) { return LoginAnswer{true, text, 0, true}; };
+  const Case cases[] = {
+      {body(R"({"code":"01","token":"t0k"})"), LoginVerdict::kAccepted, "01", "t0k", ""},
+      {body(R"({"code":"02","msg":"bad password"})"), LoginVerdict::kRefused, "02", "", ""},
+      {body(R"({"code":"","token":"t"})"), LoginVerdict::kRefused, "", "", ""},
+      {body(R"({"code":"01"})"), LoginVerdict::kUnreadable, "01", "",
+       "[json.exception.out_of_range.403] key 'token' not found"},
+      {body(R"({"code":"01","token":7})"), LoginVerdict::kUnreadable, "01", "",
+       "[json.exception.type_error.302] type must be string, but is number"},
+      {body(R"({"code":1})"), LoginVerdict::kUnreadable, "", "",
+       "[json.exception.type_error.302] type must be string, but is number"},
+      {body(R"({"errcode":"01"})"), LoginVerdict::kUnreadable, "", "",
+       "[json.exception.out_of_range.403] key 'code' not found"},
+      {body(R"(["code"])"), LoginVerdict::kUnreadable, "", "",
+       "[json.exception.type_error.304] cannot use at() with array"},
+      {body(R"("code")"), LoginVerdict::kUnreadable, "", "",
+       "[json.exception.type_error.304] cannot use at() with string"},
+      {body(R"({"code":"01","token":"t)"), LoginVerdict::kUnreadable, "", "",
+       "[json.exception.parse_error.101] parse error at line 1, column 24"},
+      {body("<html>code</html>"), LoginVerdict::kUnreadable, "", "",
+       "[json.exception.parse_error.101] parse error at line 1, column 1"},
+      {body(R"({"code":"01","token":"t"} x)"), LoginVerdict::kUnreadable, "", "",
+       "[json.exception.parse_error.101]"},
+      // Without the word the answer is not read as JSON at all, even when it would parse.
+      {body(R"({"\u0063ode":"01","token":"t"})"), LoginVerdict::kUnreadable, "", "", ""},
+      {body("<html>Internal error</html>"), LoginVerdict::kUnreadable, "", "", ""},
+      {body(""), LoginVerdict::kUnreadable, "", "", ""},
+      // A bare number is the server's answer, not libcurl's result.
+      {body("7"), LoginVerdict::kUnreadable, "", "", ""},
+      {LoginAnswer{false, "", CURLE_COULDNT_CONNECT, false}, LoginVerdict::kUnreachable, "", "",
+       ""},
+      {LoginAnswer{false, "", CURLE_OPERATION_TIMEDOUT, true}, LoginVerdict::kUnreachable, "", "",
+       ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.answer.body);
+    LoginJudgement judgement = JudgeLogin(c.answer);
+    EXPECT_EQ(judgement.verdict, c.verdict);
+    EXPECT_EQ(judgement.code, c.code);
+    EXPECT_EQ(judgement.token, c.token);
+    EXPECT_TRUE(judgement.error.starts_with(c.errorStart)) << judgement.error;
+    EXPECT_EQ(judgement.error.empty(), c.errorStart.empty()) << judgement.error;
+    if (c.answer.answered) {
+      EXPECT_EQ(judgement.error, ThrowingReading(c.answer.body));
+    }
+  }
+}
+
 TEST(PercentEncodeTest, KeepsUnreservedAndEncodesTheRest) {
   struct Case {
     std::string text;
@@ -132,8 +203,10 @@ class LoginTest : public ScratchDirTest {
 TEST_F(LoginTest, CredentialsReachTheServerIntactButNotTheLog) {
   ASSERT_TRUE(startServer("ok"));
   testing::internal::CaptureStderr();
-  std::string answer = authByUserName(log_, server_.address(), kUser, kPassword);
+  LoginAnswer login = authByUserName(log_, server_.address(), kUser, kPassword);
   std::string trace = testing::internal::GetCapturedStderr();
+  ASSERT_TRUE(login.answered);
+  const std::string& answer = login.body;
   EXPECT_NE(trace.find("> GET /quoradex/printservice/authbyuserpwd2?username=alice%20m&pwd=***&"),
             std::string::npos)
       << trace;
@@ -152,14 +225,19 @@ TEST_F(LoginTest, CredentialsReachTheServerIntactButNotTheLog) {
 
 TEST_F(LoginTest, AnyHttpAnswerIsReturnedAsTheBody) {
   ASSERT_TRUE(startServer("html-barcode"));
-  std::string answer = authByUserName(log_, server_.address(), kUser, kPassword);
+  LoginAnswer login = authByUserName(log_, server_.address(), kUser, kPassword);
+  ASSERT_TRUE(login.answered);
+  const std::string& answer = login.body;
   EXPECT_EQ(answer.rfind("<html>", 0), 0u) << answer;
   EXPECT_NE(answer.find("barcode"), std::string::npos);
 }
 
 TEST_F(LoginTest, EndlessAnswerIsCutOff) {
   ASSERT_TRUE(server_.start({"--mode", "huge-answer", "--huge-bytes", "100000000"}));
-  EXPECT_EQ(authByUserName(log_, server_.address(), kUser, kPassword), "23");
+  LoginAnswer login = authByUserName(log_, server_.address(), kUser, kPassword);
+  EXPECT_FALSE(login.answered);
+  EXPECT_EQ(login.curlResult, CURLE_WRITE_ERROR);
+  EXPECT_TRUE(login.body.empty());
 }
 
 TEST_F(LoginTest, HttpsServerWithSelfSignedCertificateIsAccepted) {
@@ -167,7 +245,7 @@ TEST_F(LoginTest, HttpsServerWithSelfSignedCertificateIsAccepted) {
   ASSERT_TRUE(MakeSelfSignedCertificate(dir_, cert, key));
   ASSERT_TRUE(server_.start(
       {"--tls-cert", cert, "--tls-key", key, "--user", std::string(kUser) + ":" + kPassword}));
-  std::string answer = authByUserName(log_, "https://" + server_.address(), kUser, kPassword);
+  std::string answer = authByUserName(log_, "https://" + server_.address(), kUser, kPassword).body;
   EXPECT_NE(answer.find(R"("code":"01")"), std::string::npos) << answer;
   EXPECT_NE(log_.str().find("url:\nhttps://" + server_.address() + kLoginPath), std::string::npos);
 }
@@ -178,24 +256,26 @@ TEST_F(LoginTest, TellsWhetherTheServerWasReached) {
   ASSERT_TRUE(refusing.start({"--mode", "refuse"}));
   struct Case {
     std::string server;
-    bool answered;  // else the answer is libcurl's result
-    std::string result;
+    bool answered;  // else libcurl's result tells why not
+    int result;
     bool connected;
   } cases[] = {
-      {server_.address(), true, "", true},
-      {refusing.address(), true, "", true},
-      {"127.0.0.1:" + std::to_string(UnusedLoopbackPort()), false, "7", false},
-      {"no-such-host.invalid", false, "6", false},
-      {"", false, "3", false},
+      {server_.address(), true, CURLE_OK, true},
+      {refusing.address(), true, CURLE_OK, true},
+      {"127.0.0.1:" + std::to_string(UnusedLoopbackPort()), false, CURLE_COULDNT_CONNECT, false},
+      {"no-such-host.invalid", false, CURLE_COULDNT_RESOLVE_HOST, false},
+      {"", false, CURLE_URL_MALFORMAT, false},
   };
   for (const Case& c : cases) {
-    bool connected = !c.connected;
-    std::string answer = authByUserName(log_, c.server, kUser, kPassword, &connected);
-    EXPECT_EQ(connected, c.connected) << c.server;
-    if (c.answered)
-      EXPECT_NE(answer.find("\"code\""), std::string::npos) << c.server << ": " << answer;
-    else
-      EXPECT_EQ(answer, c.result) << c.server;
+    LoginAnswer answer = authByUserName(log_, c.server, kUser, kPassword);
+    EXPECT_EQ(answer.connected, c.connected) << c.server;
+    EXPECT_EQ(answer.answered, c.answered) << c.server;
+    EXPECT_EQ(answer.curlResult, c.result) << c.server;
+    if (c.answered) {
+      EXPECT_NE(answer.body.find("\"code\""), std::string::npos) << c.server << ": " << answer.body;
+    } else {
+      EXPECT_TRUE(answer.body.empty()) << c.server;
+    }
   }
 }
 

@@ -6,7 +6,7 @@
 #include <string>
 
 // The key shared with the notifier application; requests are signed with it.
-inline constexpr char _key[] = "9c1f07b2e4a65d38f0c2b7e91a4d60";
+inline constexpr char kNotifierKey[] = "9c1f07b2e4a65d38f0c2b7e91a4d60";
 
 // Where the notifier application listens, on the user's own machine.
 inline constexpr char kNotifierHost[] = "127.0.0.1";

@@ -26,7 +26,7 @@ TEST(NotifyRequestTest, TimestampIsMillisecondsAndNonceSignsIt) {
     EXPECT_NE(ts[0], '0');
   }
   EXPECT_LT(std::stoll(first), std::stoll(second));
-  EXPECT_NE(notifyNonce(_key, first), notifyNonce(_key, second));
+  EXPECT_NE(notifyNonce(kNotifierKey, first), notifyNonce(kNotifierKey, second));
 }
 
 // The digests are coreutils' `printf %s KEYTIMESTAMP | sha256sum`, what the notifier computes.
@@ -46,7 +46,7 @@ TEST(NotifyRequestTest, NonceIsTheDigestOfKeyThenTimestamp) {
   };
   for (const Row& row : rows)
     EXPECT_EQ(notifyNonce(row.key, row.timestamp), row.nonce) << row.key << row.timestamp;
-  EXPECT_STREQ(_key, rows[0].key);
+  EXPECT_STREQ(kNotifierKey, rows[0].key);
 }
 
 class NotifyTest : public ::testing::Test {
@@ -62,7 +62,7 @@ class NotifyTest : public ::testing::Test {
 
 TEST_F(NotifyTest, SignedMessagesAreAccepted) {
   for (const std::string& content : {std::string("1f0c-uuid"), std::string()}) {
-    httplib::Result result = send(_key, content);
+    httplib::Result result = send(kNotifierKey, content);
     ASSERT_TRUE(result);
     EXPECT_EQ(result->status, 200);
   }
@@ -100,8 +100,8 @@ TEST(NotifyBoundTest, AnswerIsBoundedInTimeAndSize) {
     flags.insert(flags.end(), {"--notifier-port", "0"});
     ASSERT_TRUE(server.start(flags)) << c.name;
     auto begin = std::chrono::steady_clock::now();
-    httplib::Result result = NotifyWithin("127.0.0.1", server.notifierPort(), _key, "1f0c-uuid",
-                                          std::chrono::seconds(1));
+    httplib::Result result = NotifyWithin("127.0.0.1", server.notifierPort(), kNotifierKey,
+                                          "1f0c-uuid", std::chrono::seconds(1));
     EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(3)) << c.name;
     ASSERT_EQ(static_cast<bool>(result), c.answered) << c.name;
     if (result) {
@@ -114,7 +114,7 @@ TEST(NotifyWithoutListenerTest, FailsAtOnceWithoutAResponse) {
   int unused = UnusedLoopbackPort();
   ASSERT_GT(unused, 0);
   auto begin = std::chrono::steady_clock::now();
-  httplib::Result result = notify("127.0.0.1", unused, _key, "1f0c-uuid");
+  httplib::Result result = notify("127.0.0.1", unused, kNotifierKey, "1f0c-uuid");
   EXPECT_FALSE(result);
   EXPECT_EQ(result.error(), httplib::Error::Connection);
   EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2));

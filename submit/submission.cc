@@ -1,13 +1,9 @@
 #include "submit/submission.h"
 
-#include <cups/backend.h>
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <ctime>
-#include <exception>
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -22,144 +18,109 @@
 
 namespace {
 
-// An empty setting reads as ","; an absent one as empty text, which is let through.
-constexpr char kEmptySetting[] = ",";
-
 httplib::Result notifyUser(const std::string& jobUuid) {
-  return notify(kNotifierHost, kNotifierPort, _key, jobUuid);
+  return notify(kNotifierHost, kNotifierPort, kNotifierKey, jobUuid);
 }
 
 bool credentialsMissing(const ConfigInfo& config) {
-  return config.ServerIp == kEmptySetting || config.UserName == kEmptySetting ||
-         config.PassWord2 == kEmptySetting;
+  // An absent one is let through: the login then sends nothing and says so.
+  return IsEmptySetting(config.ServerIp) || IsEmptySetting(config.UserName) ||
+         IsEmptySetting(config.PassWord2);
 }
 
-// What the queue shows on each road where the server cannot take the job.
-constexpr char kNoSettings[] =
-    "The client application's settings hold no print server address, user name or password: "
-    "sign in with the client application, then resume the printer";
-constexpr char kRefused[] =
-    "The print server refused the login: log in with the client application, then release the "
-    "held job";
-constexpr char kUnreadableAnswer[] =
-    "The print server's answer to the login could not be read: check the server address in the "
-    "client application, then resume the printer";
-
-// A login answer without "code": libcurl's error number when the request failed, else whatever
-// the server sent.
-std::string loginFailure(const ConfigInfo& config, const std::string& answer) {
+// A login that got no answer: with no server set, nothing was sent.
+Outcome noAnswer(const ConfigInfo& config, const LoginAnswer& answer) {
   if (config.ServerIp.empty())
-    return kNoSettings;
-  if (answer.empty() || answer.find_first_not_of("0123456789") != std::string::npos)
-    return kUnreadableAnswer;
-  return "The print server at " + MaskedUserInfo(config.ServerIp) + " cannot be reached: " +
-         curl_easy_strerror(static_cast<CURLcode>(std::atoi(answer.c_str()))) +
-         ". Check the server address and the network, then resume the printer";
+    return {Failure::kNoSettings, ""};
+  return {Failure::kUnreachable, MaskedUserInfo(config.ServerIp) + " cannot be reached: " +
+                                     curl_easy_strerror(static_cast<CURLcode>(answer.curlResult))};
 }
 
-int upload(std::ostream& log, const ConfigInfo& config, const std::string& token,
-           const JobInfo& job, const std::string& dataFileName, const QueueStatus& status) {
+Outcome upload(std::ostream& log, const ConfigInfo& config, const std::string& token,
+               const JobInfo& job, const std::string& dataFileName, const QueueStatus& status) {
   Log(log, "start upload print job");
-  UploadOutcome outcome =
+  UploadResult sent =
       uploadFileToQuoradexV2(log, config.ServerIp, token, job, dataFileName, status);
   // Ends the server's answer, which was written to the log without a line end.
   Log(log, "\n");
-  Log(log, std::string("end upload job result:") + (outcome.completed ? "1" : "0"));
-  if (!outcome.completed) {
+  Log(log, std::string("end upload job result:") + (sent.outcome.ok() ? "1" : "0"));
+  if (!sent.outcome.ok()) {
     Log(log, "upload fail");
-    ReportFailure(status, "The upload to the print server failed: " + outcome.failure +
-                              ". The job is kept: resume the printer to send it again");
-    return CUPS_BACKEND_STOP;
+    return sent.outcome;
   }
   Log(log, "upload finished");
   // Such an answer still ends the job as sent; only the queue hears of it, and no pages are billed.
-  if (outcome.httpStatus >= 400) {
-    ReportWarning(status, "The print server answered the upload with HTTP status " +
-                              std::to_string(outcome.httpStatus) +
-                              ": it may not have stored the job");
-    return CUPS_BACKEND_OK;
-  }
-  ReportPages(status, job);
-  return CUPS_BACKEND_OK;
+  if (sent.httpStatus >= 400)
+    return {Failure::kUploadNotStored, std::to_string(sent.httpStatus)};
+  return {};
 }
 
 using Clock = std::chrono::system_clock;
 
-// A try's result when the server could not be reached and the job waits for it.
-constexpr int kTryAgain = -1;
-
-// The server a try could not reach, for the queue's message.
-struct Unreached {
+// One try's end: its outcome, or that the server could not be reached and the job waits for it.
+struct Try {
+  Outcome outcome;
+  bool again = false;
+  // The server the try could not reach, for the queue's message, and libcurl's words.
   std::string serverIp;
-  std::string reason;  // libcurl's words
+  std::string reason;
 };
 
-// With time left in the wait, a login that reached no server ends the try (`answer` is then
-// libcurl's result in decimal).
-bool waitsForServer(const std::string& answer, bool connected,
-                    const std::optional<Clock::time_point>& waitUntil) {
-  return waitUntil && Clock::now() < *waitUntil && !answer.empty() &&
-         answer.find_first_not_of("0123456789") == std::string::npos &&
-         ServerUnreachable(std::atoi(answer.c_str()), connected);
+Try ended(const Outcome& outcome) {
+  Try attempt;
+  attempt.outcome = outcome;
+  return attempt;
 }
 
-// Everything but the exception path; JSON errors in the login answer escape from here.
-int submitSteps(std::ostream& log, const JobInfo& job, const std::string& jobUuid,
-                const std::string& dataFileName, const QueueStatus& status,
-                const std::optional<Clock::time_point>& waitUntil, Unreached& unreached) {
-  ConfigInfo config = getServerInfo(log);
-  if (credentialsMissing(config)) {
-    Log(log, "username or password or serverip is empty!");
-    ReportFailure(status, kNoSettings);
-    notifyUser(jobUuid);
-    return CUPS_BACKEND_STOP;
-  }
-  Log(log, "start login get token");
-  ReportConnecting(status);
-  bool connected = false;
-  std::string answer =
-      authByUserName(log, config.ServerIp, config.UserName, config.PassWord2, &connected);
-  if (waitsForServer(answer, connected, waitUntil)) {
-    // The queue stays connecting-to-device until the server answers or the wait ends.
-    unreached = {config.ServerIp,
-                 curl_easy_strerror(static_cast<CURLcode>(std::atoi(answer.c_str())))};
-    return kTryAgain;
-  }
-  ReportConnected(status);
-  // A failed request returns a bare error number, which lands here too.
-  if (answer.find("code") == std::string::npos) {
-    Log(log, "login failed");
-    ReportFailure(status, loginFailure(config, answer));
-    notifyUser(jobUuid);
-    return CUPS_BACKEND_STOP;
-  }
-  nlohmann::json reply = nlohmann::json::parse(answer);
-  if (reply.at("code").get<std::string>() != "01") {
-    Log(log, "login failed begin notify need auth");
-    ReportFailure(status, kRefused);
-    notifyUser(jobUuid);
-    return CUPS_BACKEND_AUTH_REQUIRED;
-  }
-  Log(log, "login success");
-  std::string token = reply.at("token").get<std::string>();
-  return upload(log, config, token, job, dataFileName, status);
+Try waiting(const std::string& serverIp, const std::string& reason) {
+  Try attempt;
+  attempt.again = true;
+  attempt.serverIp = serverIp;
+  attempt.reason = reason;
+  return attempt;
+}
+
+// With time left in the wait, a login that reached no server ends the try.
+bool waitsForServer(const LoginAnswer& answer, const std::optional<Clock::time_point>& waitUntil) {
+  return waitUntil && Clock::now() < *waitUntil && !answer.answered &&
+         ServerUnreachable(answer.curlResult, answer.connected);
 }
 
 // One try: the settings, the login and the upload.
-int submitOnce(std::ostream& log, const JobInfo& job, const std::string& jobUuid,
-               const std::string& dataFileName, const QueueStatus& status,
-               const std::optional<Clock::time_point>& waitUntil, Unreached& unreached) {
-  try {
-    return submitSteps(log, job, jobUuid, dataFileName, status, waitUntil, unreached);
-  } catch (const std::exception& e) {
-    Log(log, std::string("Error occurred:") + WithoutQuotedInput(e.what()));
-    ReportFailure(status, kUnreadableAnswer);
-    Log(log, "begin notify");
-    if (!notifyUser(jobUuid)) {
-      Log(log, "notify res:", "1");
-    }
-    return CUPS_BACKEND_STOP;
+Try submitOnce(std::ostream& log, const JobInfo& job, const std::string& dataFileName,
+               const QueueStatus& status, const std::optional<Clock::time_point>& waitUntil) {
+  ConfigInfo config = getServerInfo(log).config;
+  if (credentialsMissing(config)) {
+    Log(log, "username or password or serverip is empty!");
+    return ended({Failure::kNoSettings, ""});
   }
+  Log(log, "start login get token");
+  ReportConnecting(status);
+  LoginAnswer answer = authByUserName(log, config.ServerIp, config.UserName, config.PassWord2);
+  if (waitsForServer(answer, waitUntil)) {
+    // The queue stays connecting-to-device until the server answers or the wait ends.
+    return waiting(config.ServerIp, curl_easy_strerror(static_cast<CURLcode>(answer.curlResult)));
+  }
+  ReportConnected(status);
+  LoginJudgement judgement = JudgeLogin(answer);
+  if (judgement.verdict == LoginVerdict::kUnreachable ||
+      (judgement.verdict == LoginVerdict::kUnreadable && judgement.error.empty())) {
+    Log(log, "login failed");
+    return ended(judgement.verdict == LoginVerdict::kUnreachable
+                     ? noAnswer(config, answer)
+                     : Outcome{Failure::kUnreadableAnswer, ""});
+  }
+  if (judgement.verdict == LoginVerdict::kRefused) {
+    Log(log, "login failed begin notify need auth");
+    return ended({Failure::kRefused, judgement.code});
+  }
+  if (judgement.code == kLoginAccepted)
+    Log(log, "login success");
+  if (judgement.verdict == LoginVerdict::kUnreadable) {
+    Log(log, std::string("Error occurred:") + WithoutQuotedInput(judgement.error));
+    return ended({Failure::kMalformedAnswer, WithoutQuotedInput(judgement.error)});
+  }
+  return ended(upload(log, config, judgement.token, job, dataFileName, status));
 }
 
 std::string localTime(Clock::time_point when, const char* format) {
@@ -190,26 +151,42 @@ std::string WaitingMessage(const std::string& serverIp, const std::string& reaso
          localTime(waitUntil, "%Y-%m-%d %H:%M:%S");
 }
 
-int SubmitJob(std::ostream& log, const JobInfo& job, const std::string& jobUuid,
-              const std::string& dataFileName, const QueueStatus& status,
-              std::chrono::seconds wait) {
+Outcome SubmitJob(std::ostream& log, const JobInfo& job, const std::string& dataFileName,
+                  const QueueStatus& status, std::chrono::seconds wait) {
   std::optional<Clock::time_point> waitUntil;
   if (wait > std::chrono::seconds(0))
     waitUntil = Clock::now() + wait;
   for (int failedTries = 1;; ++failedTries) {
-    Unreached unreached;
-    int result = submitOnce(log, job, jobUuid, dataFileName, status, waitUntil, unreached);
-    if (result != kTryAgain)
-      return result;
+    Try attempt = submitOnce(log, job, dataFileName, status, waitUntil);
+    if (!attempt.again)
+      return attempt.outcome;
     // The last try comes when the wait ends, not after it.
     Clock::time_point now = Clock::now();
     Clock::duration pause = std::clamp<Clock::duration>(*waitUntil - now, Clock::duration::zero(),
                                                         WaitPause(failedTries));
     std::chrono::seconds shown = std::chrono::ceil<std::chrono::seconds>(pause);
     Log(log, "server cannot be reached, next try in " + std::to_string(shown.count()) + " s");
-    ReportWaiting(status, WaitingMessage(unreached.serverIp, unreached.reason, shown, now + pause,
-                                         *waitUntil));
+    ReportWaiting(status,
+                  WaitingMessage(attempt.serverIp, attempt.reason, shown, now + pause, *waitUntil));
     // A cancel (SIGTERM, whose default action is back since spooling) ends the backend here.
     std::this_thread::sleep_for(pause);
+  }
+}
+
+void TellNotifier(std::ostream& log, const Outcome& submission, const std::string& jobUuid) {
+  switch (submission.failure) {
+    case Failure::kNoSettings:
+    case Failure::kUnreachable:
+    case Failure::kUnreadableAnswer:
+    case Failure::kRefused:
+      notifyUser(jobUuid);
+      return;
+    case Failure::kMalformedAnswer:
+      Log(log, "begin notify");
+      if (!notifyUser(jobUuid))
+        Log(log, "notify res:", "1");
+      return;
+    default:
+      return;
   }
 }

@@ -12,6 +12,7 @@
 #include <sstream>
 #include <thread>
 
+#include "backend/run_end.h"
 #include "tests/support/client_settings.h"
 #include "tests/support/files.h"
 #include "tests/support/print_server_process.h"
@@ -41,6 +42,17 @@ bool writeSettings(const Settings& settings) {
                                                 {"UserName", settings.userName}};
   std::erase_if(entries, [](const auto& entry) { return entry.second == kAbsent; });
   return WriteFile(paths::kSettingsFile, ClientSettingsPlist(entries));
+}
+
+// The submission as the backend's main ends it: the queue's last line, then the notifier.
+int RunSubmission(std::ostream& log, const std::string& uuid, const std::string& dataFileName,
+                  const QueueStatus& status = QueueStatus{},
+                  std::chrono::seconds wait = std::chrono::seconds(0)) {
+  const JobInfo job = SampleJob();
+  const Outcome sent = SubmitJob(log, job, dataFileName, status, wait);
+  const int exitStatus = EndRun(status, sent, job);
+  TellNotifier(log, sent, uuid);
+  return exitStatus;
 }
 
 // Each line must appear as a stamped message, in this order.
@@ -85,7 +97,7 @@ class SubmitJobTest : public ::testing::Test {
       settings.serverIp = server_.address();
     }
     EXPECT_TRUE(writeSettings(settings));
-    return SubmitJob(log_, SampleJob(), uuid, dataFileName_);
+    return RunSubmission(log_, uuid, dataFileName_);
   }
 
   std::vector<std::string> notifications() const {
@@ -221,7 +233,7 @@ TEST_F(SubmitJobTest, EveryWayALoginOrUploadEnds) {
     ASSERT_TRUE(writeSettings(settings));
     std::ostringstream log;
     auto begin = std::chrono::steady_clock::now();
-    EXPECT_EQ(SubmitJob(log, SampleJob(), kUuid, dataFileName_, QueueStatus{}, wait), o.status);
+    EXPECT_EQ(RunSubmission(log, kUuid, dataFileName_, QueueStatus{}, wait), o.status);
     EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(8));
     expectLinesInOrder(log.str(), o.lines);
     EXPECT_EQ(log.str().find("server cannot be reached"), std::string::npos) << log.str();
@@ -260,7 +272,7 @@ TEST_F(SubmitJobTest, MissingNotifierIsNotedOnlyOnTheExceptionPath) {
     ASSERT_TRUE(writeSettings(settings));
     std::ostringstream log;
     auto begin = std::chrono::steady_clock::now();
-    EXPECT_EQ(SubmitJob(log, SampleJob(), kUuid, dataFileName_), c.status) << c.mode;
+    EXPECT_EQ(RunSubmission(log, kUuid, dataFileName_), c.status) << c.mode;
     EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(3)) << c.mode;
     EXPECT_EQ(log.str().find(" notify res::1\n") != std::string::npos, c.noted) << log.str();
   }
@@ -316,12 +328,12 @@ class WaitTest : public SubmitJobTest {
     return Lines(ReadFile(notifier_.store() + "/notifications.log")).size();
   }
 
-  // Runs SubmitJob with the queue's status on; its status lines land in `err`.
+  // Runs the submission with the queue's status on; its status lines land in `err`.
   int submitWithStatus(std::ostringstream& log, std::chrono::seconds wait, std::string& err) {
     QueueStatus on;
     on.on = true;
     testing::internal::CaptureStderr();
-    int status = SubmitJob(log, SampleJob(), kUuid, dataFileName_, on, wait);
+    int status = RunSubmission(log, kUuid, dataFileName_, on, wait);
     err = testing::internal::GetCapturedStderr();
     return status;
   }
@@ -427,8 +439,7 @@ TEST_F(WaitTest, EachTryReadsTheSettingsAfresh) {
     EXPECT_TRUE(writeSettings(fresh));
   });
   std::ostringstream log;
-  EXPECT_EQ(
-      SubmitJob(log, SampleJob(), kUuid, dataFileName_, QueueStatus{}, std::chrono::seconds(60)), 0)
+  EXPECT_EQ(RunSubmission(log, kUuid, dataFileName_, QueueStatus{}, std::chrono::seconds(60)), 0)
       << log.str();
   signsIn.join();
   ExpectWaitingTries(Unstamped(log.str()), 2);

@@ -141,8 +141,8 @@ curl_mime* buildForm(CURL* curl, const std::string& token, const JobInfo& job, i
 }
 
 // Sends the form; completed when the transfer did, whatever the server answered.
-UploadOutcome postForm(std::ostream& log, CURL* curl, const std::string& url, curl_mime* form,
-                       const QueueStatus& status) {
+UploadResult postForm(std::ostream& log, CURL* curl, const std::string& url, curl_mime* form,
+                      const QueueStatus& status) {
   AnswerSink sink{&log, 0};
   UploadProgress progress{&status, -1, std::chrono::steady_clock::now()};
   curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, ReportUploadProgress);
@@ -153,18 +153,17 @@ UploadOutcome postForm(std::ostream& log, CURL* curl, const std::string& url, cu
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytesPerSecond);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, kLowSpeedSeconds);
   curl_easy_setopt(curl, CURLOPT_MIMEPOST, form);
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, writeCallback);
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, LogUploadAnswer);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
   SkipCertificateChecksForHttps(curl, url);
   CURLcode result = curl_easy_perform(curl);
-  UploadOutcome outcome;
-  outcome.completed = result == CURLE_OK;
-  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &outcome.httpStatus);
-  if (!outcome.completed) {
-    outcome.failure = curl_easy_strerror(result);
-    Log(log, "curl_easy_perform() failed: " + outcome.failure);
+  UploadResult sent;
+  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &sent.httpStatus);
+  if (result != CURLE_OK) {
+    sent.outcome = {Failure::kUploadFailed, curl_easy_strerror(result)};
+    Log(log, "curl_easy_perform() failed: " + sent.outcome.detail);
   }
-  return outcome;
+  return sent;
 }
 
 }  // namespace
@@ -199,7 +198,7 @@ std::string printProperties(const JobInfo& job) {
          "\",\"DocumentLevel\": \"\xE5\x85\xAC\xE5\xBC\x80\"}";
 }
 
-size_t writeCallback(void* contents, size_t size, size_t count, void* target) {
+size_t LogUploadAnswer(void* contents, size_t size, size_t count, void* target) {
   auto* sink = static_cast<AnswerSink*>(target);
   size_t bytes = size * count;
   size_t keep = std::min(bytes, kMaxAnswerLogged - std::min(sink->written, kMaxAnswerLogged));
@@ -208,32 +207,32 @@ size_t writeCallback(void* contents, size_t size, size_t count, void* target) {
   return bytes;
 }
 
-UploadOutcome uploadFileToQuoradexV2(std::ostream& log, const std::string& serverIp,
-                                     const std::string& token, const JobInfo& job,
-                                     const std::string& dataFileName, const QueueStatus& status) {
+UploadResult uploadFileToQuoradexV2(std::ostream& log, const std::string& serverIp,
+                                    const std::string& token, const JobInfo& job,
+                                    const std::string& dataFileName, const QueueStatus& status) {
   Log(log, "uploadFileToQuoradexV2");
   std::string path = JobFilePath(dataFileName);
   std::string url = serverBaseAddress(serverIp) + "/quoradex/printservice/fileupload";
-  UploadOutcome outcome;
+  UploadResult sent;
   CURL* curl = curl_easy_init();
   if (curl == nullptr) {
     Log(log, "Failed to initialize libcurl");
-    outcome.failure = curl_easy_strerror(CURLE_FAILED_INIT);
-    return outcome;
+    sent.outcome = {Failure::kUploadFailed, curl_easy_strerror(CURLE_FAILED_INIT)};
+    return sent;
   }
   curl_off_t size = 0;
   int fd = openDataFile(path, size);
   if (fd < 0) {
     // Nothing is sent for a job whose data cannot be read; the log reads as for a failed transfer.
-    outcome.failure = curl_easy_strerror(CURLE_READ_ERROR);
-    Log(log, "curl_easy_perform() failed: " + outcome.failure);
+    sent.outcome = {Failure::kUploadFailed, curl_easy_strerror(CURLE_READ_ERROR)};
+    Log(log, "curl_easy_perform() failed: " + sent.outcome.detail);
     curl_easy_cleanup(curl);
-    return outcome;
+    return sent;
   }
   curl_mime* form = buildForm(curl, token, job, fd, size, dataFileName);
-  outcome = postForm(log, curl, url, form, status);
+  sent = postForm(log, curl, url, form, status);
   curl_easy_cleanup(curl);
   curl_mime_free(form);
   close(fd);
-  return outcome;
+  return sent;
 }

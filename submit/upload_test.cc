@@ -111,13 +111,12 @@ class UploadTest : public ScratchDirTest {
   // A token the server has issued.
   std::string login() {
     std::ostringstream ignored;
-    std::string answer = authByUserName(ignored, server_.address(), "alice", "secret");
-    return nlohmann::json::parse(answer, nullptr, false).value("token", "");
+    return JudgeLogin(authByUserName(ignored, server_.address(), "alice", "secret")).token;
   }
 
   bool upload(const std::string& token) {
     return uploadFileToQuoradexV2(log_, server_.address(), token, SampleJob(), dataFileName_)
-        .completed;
+        .outcome.ok();
   }
 
   PrintServerProcess server_;
@@ -167,7 +166,7 @@ TEST_F(UploadTest, AnyAnswerCountsAsDone) {
     std::ostringstream log;
     EXPECT_TRUE(uploadFileToQuoradexV2(log, server.address(), c.withToken ? "t" : "", SampleJob(),
                                        dataFileName_)
-                    .completed);
+                    .outcome.ok());
     EXPECT_NE(log.str().find(c.inLog), std::string::npos) << log.str();
     EXPECT_TRUE(StoredJobs(server.store()).empty());
   }
@@ -182,7 +181,8 @@ TEST_F(UploadTest, UnreadableDataFileSendsNothing) {
   fs::create_symlink(target, std::string(paths::kLogDir) + link);
   for (const std::string& name : {std::string("no-such-job.pdf"), link}) {
     std::ostringstream log;
-    EXPECT_FALSE(uploadFileToQuoradexV2(log, server_.address(), token, SampleJob(), name).completed)
+    EXPECT_FALSE(
+        uploadFileToQuoradexV2(log, server_.address(), token, SampleJob(), name).outcome.ok())
         << name;
     EXPECT_NE(log.str().find(" curl_easy_perform() failed: Failed to open/read local data"),
               std::string::npos)
@@ -198,7 +198,7 @@ TEST_F(UploadTest, BrokenTransfersFail) {
   int unused = UnusedLoopbackPort();
   EXPECT_FALSE(uploadFileToQuoradexV2(log, "127.0.0.1:" + std::to_string(unused), "t", SampleJob(),
                                       dataFileName_)
-                   .completed);
+                   .outcome.ok());
   EXPECT_NE(log.str().find(" curl_easy_perform() failed: Couldn't connect to server\n"),
             std::string::npos)
       << log.str();
@@ -209,8 +209,8 @@ TEST_F(UploadTest, BrokenTransfersFail) {
 
 TEST_F(UploadTest, EndlessAnswerIsLoggedOnlyInPart) {
   ASSERT_TRUE(startServer({"--mode", "huge-answer", "--huge-bytes", "20000000"}));
-  EXPECT_TRUE(
-      uploadFileToQuoradexV2(log_, server_.address(), "t", SampleJob(), dataFileName_).completed);
+  EXPECT_TRUE(uploadFileToQuoradexV2(log_, server_.address(), "t", SampleJob(), dataFileName_)
+                  .outcome.ok());
   EXPECT_GT(log_.str().size(), 1000000u);
   EXPECT_LT(log_.str().size(), 1100000u);
 }
@@ -221,9 +221,8 @@ TEST_F(UploadTest, HttpsServerWithSelfSignedCertificateIsAccepted) {
   ASSERT_TRUE(startServer({"--tls-cert", cert, "--tls-key", key}));
   std::ostringstream ignored;
   std::string https = "https://" + server_.address();
-  std::string answer = authByUserName(ignored, https, "alice", "secret");
-  std::string token = nlohmann::json::parse(answer).value("token", "");
-  EXPECT_TRUE(uploadFileToQuoradexV2(log_, https, token, SampleJob(), dataFileName_).completed);
+  std::string token = JudgeLogin(authByUserName(ignored, https, "alice", "secret")).token;
+  EXPECT_TRUE(uploadFileToQuoradexV2(log_, https, token, SampleJob(), dataFileName_).outcome.ok());
   std::vector<std::string> jobs = StoredJobs(server_.store());
   ASSERT_EQ(jobs.size(), 1u);
   EXPECT_TRUE(ReadFile(jobs[0] + "/" + dataFileName_) == data_);

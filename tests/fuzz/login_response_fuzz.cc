@@ -15,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include "backend/run_end.h"
 #include "submit/submission.h"
 #include "tests/fuzz/fuzz_support.h"
 #include "util/paths.h"
@@ -94,7 +95,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   JobInfo job;
   job.documentName = "fuzz";
   std::ostringstream log;
-  int status = SubmitJob(log, job, "fuzz-job", kDataFile);
+  const Outcome sent = SubmitJob(log, job, kDataFile);
+  int status = EndRun(QueueStatus{}, sent, job);
+  TellNotifier(log, sent, "fuzz-job");
   Require(status == ExpectedStatus(text), "the exit status follows the login answer");
   return 0;
 }

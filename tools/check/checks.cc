@@ -19,7 +19,6 @@
 #include <ctime>
 #include <fstream>
 #include <iostream>
-#include <nlohmann/json.hpp>
 #include <sstream>
 #include <vector>
 
@@ -40,8 +39,6 @@ constexpr int kConnectSeconds = 5;
 // Below this, a day of large jobs can fill the disk, and spooling then waits.
 constexpr unsigned long long kLowSpace = 1000ULL * 1000 * 1000;
 constexpr size_t kShownAnswer = 300;
-// "YYYY-MM-DD HH:MM:SS " before each job log line.
-constexpr size_t kStampSize = 20;
 
 // While a backend routine runs here, what it prints for the scheduler and the job log (the
 // settings listing, libcurl's trace with the password in the login address) stays out of the
@@ -76,9 +73,9 @@ class Quiet {
   int savedErr_ = -1;
 };
 
-// An absent setting reads as empty text, one holding an empty string as ",".
+// An absent setting reads as empty text.
 bool IsSet(const std::string& setting) {
-  return !setting.empty() && setting != ",";
+  return !setting.empty() && !IsEmptySetting(setting);
 }
 
 std::string Octal(mode_t mode) {
@@ -93,14 +90,6 @@ std::string UserOf(uid_t uid) {
     return "root";
   return "uid " + std::to_string(uid) +
          (user != nullptr ? std::string(" (") + user->pw_name + ")" : "");
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);)
-    lines.push_back(line);
-  return lines;
 }
 
 bool IsExecutableFile(const std::string& path) {
@@ -128,20 +117,13 @@ CheckLine SettingsPermissions(const std::string& path, const struct stat& info) 
 // stopped short.
 ConfigInfo ReadSettingsAsAJobDoes(std::string& why) {
   std::ostringstream log;
-  ConfigInfo config;
+  SettingsReading reading;
   {
     Quiet quiet;
-    config = getServerInfo(log);
+    reading = getServerInfo(log);
   }
-  for (const std::string& line : Lines(log.str())) {
-    std::string said = line.size() > kStampSize ? line.substr(kStampSize) : line;
-    for (const char* stop :
-         {"Caught exception", "Could not open", "JSON object does not contain"}) {
-      if (said.starts_with(stop))
-        why = said;
-    }
-  }
-  return config;
+  why = reading.outcome.detail;
+  return reading.config;
 }
 
 CheckLine SettingsEntries(const ConfigInfo& config, const std::string& why) {
@@ -396,34 +378,42 @@ CheckLine ServerLine(const std::string& serverIp) {
   return Ok("server", where + " takes connections");
 }
 
-// The real login request a job sends; the token in the answer is shown as ***.
+// The real login request a job sends, judged as a job judges it; the token in the answer is
+// shown as ***.
 CheckLine LoginLine(const ConfigInfo& config) {
-  std::string answer;
-  int code = 0;
+  LoginAnswer answer;
   {
     Quiet quiet;
-    code = get(loginAddress(config.ServerIp, percentEncode(config.UserName),
-                            percentEncode(config.PassWord2)),
-               answer);
+    answer = FetchLoginAnswer(loginAddress(config.ServerIp, percentEncode(config.UserName),
+                                           percentEncode(config.PassWord2)));
   }
-  if (code != CURLE_OK)
+  const LoginJudgement judgement = JudgeLogin(answer);
+  if (judgement.verdict == LoginVerdict::kUnreachable)
     return Fail("login",
-                std::string("no answer: ") + curl_easy_strerror(static_cast<CURLcode>(code)) +
-                    " (libcurl " + std::to_string(code) + ")",
+                std::string("no answer: ") +
+                    curl_easy_strerror(static_cast<CURLcode>(answer.curlResult)) + " (libcurl " +
+                    std::to_string(answer.curlResult) + ")",
                 "check ServerIp and that the print-management server runs");
-  std::string shown = maskTokens(answer);
+  std::string shown = maskTokens(answer.body);
   if (shown.size() > kShownAnswer)
     shown = shown.substr(0, kShownAnswer) + "...";
-  nlohmann::json reply = nlohmann::json::parse(answer, nullptr, false);
-  if (!reply.is_object() || !reply.contains("code") || !reply["code"].is_string())
-    return Fail("login", "an answer without a code: " + shown + "; jobs stop the queue",
-                "check that ServerIp names the print-management server");
-  std::string said = reply["code"].get<std::string>();
-  if (said != "01")
+  switch (judgement.verdict) {
+    case LoginVerdict::kAccepted:
+      return Ok("login", "accepted with code 01: " + shown);
+    case LoginVerdict::kRefused:
+      return Fail("login",
+                  "refused with code " + judgement.code + ": " + shown +
+                      "; jobs are held for authentication",
+                  "check UserName and PassWord2: log in again through the client application");
+    default:
+      break;
+  }
+  if (judgement.code == kLoginAccepted)
     return Fail("login",
-                "refused with code " + said + ": " + shown + "; jobs are held for authentication",
-                "check UserName and PassWord2: log in again through the client application");
-  return Ok("login", "accepted with code 01: " + shown);
+                "accepted with code 01 but without a token: " + shown + "; jobs stop the queue",
+                "check that ServerIp names the print-management server");
+  return Fail("login", "an answer without a code: " + shown + "; jobs stop the queue",
+              "check that ServerIp names the print-management server");
 }
 
 // ---- The notifier and CUPS's log level

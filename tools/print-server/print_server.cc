@@ -87,7 +87,7 @@ struct Options {
   int notifierPort = -1;
   fs::path store;
   Mode mode = Mode::kOk;
-  std::string key = _key;
+  std::string key = kNotifierKey;
   long long toleranceMs = 60000;
   size_t hugeBytes = size_t{64} << 20;
   long long throttle = 0;  // bytes a second the upload is read at; 0: as fast as it comes
