@@ -3,8 +3,10 @@
 #include <ostream>
 #include <string>
 
+#include "util/job_files.h"
 #include "util/safe_file.h"
 
 // Opens the control file beside the data file; the job summary writes it later. A control file
 // that does not open only means no summary.
-void OpenControlFile(std::ostream& log, SafeOutFile& control, const std::string& jobUuid);
+void OpenControlFile(std::ostream& log, const JobFiles& files, SafeOutFile& control,
+                     const std::string& jobUuid);

@@ -70,8 +70,9 @@ int main(int argc, char* argv[], char* envp[]) {
   }
 
   umask(0);
+  const JobFiles files = FixedJobFiles();
   SafeOutFile log;
-  if (!OpenJobLog(log))
+  if (!OpenJobLog(files, log))
     return 1;
   LogArguments(log, argv);
   const DeviceOptions device = ReadDeviceOptions(log, ReadDeviceUri(log, argv));
@@ -82,16 +83,16 @@ int main(int argc, char* argv[], char* envp[]) {
   if (argc == 7)
     LogPlain(log, std::string("PrintDataFile:") + argv[6]);
 
-  const SpoolResult spool = SpoolPrintData(log, print_fd, options, queueStatus);
+  const SpoolResult spool = SpoolPrintData(log, files, print_fd, options, queueStatus);
   if (spool.endStatus)
     return *spool.endStatus;
-  const std::string dataPath = JobFilePath(spool.dataFileName);
+  const std::string dataPath = files.Path(spool.dataFileName);
   const bool isPdf = spool.extension == ".pdf";
 
   const std::string driverModel = ReadDriverModel(log, envp);
   const std::string ppdPath = PpdPathFromEnvironment(envp);
   SafeOutFile control;
-  OpenControlFile(log, control, spool.jobUuid);
+  OpenControlFile(log, files, control, spool.jobUuid);
 
   JobInfo job =
       SelectParser(log, spool.extension, dataPath, driverModel, title, atoi(argv[4]), ppdPath);
@@ -117,6 +118,6 @@ int main(int argc, char* argv[], char* envp[]) {
     return CUPS_BACKEND_FAILED;
   }
 
-  return SubmitJob(log, job, spool.jobUuid, spool.dataFileName, queueStatus,
-                   std::chrono::seconds(device.waitSeconds));
+  return SubmitJob(log, files, FixedSettingsFiles(), job, spool.jobUuid, spool.dataFileName,
+                   queueStatus, std::chrono::seconds(device.waitSeconds));
 }

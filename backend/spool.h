@@ -7,7 +7,7 @@
 
 #include "attributes/job_info.h"
 #include "submit/queue_status.h"
-#include "util/safe_file.h"
+#include "util/job_files.h"
 
 // What spooling hands on to the later stages.
 struct SpoolResult {
@@ -33,8 +33,8 @@ std::string SniffExtension(const char* block, size_t size);
 std::string JobUuidFromOptions(std::ostream& log, const OptionsMap& options);
 
 // Copies the print data (standard input when print_fd is 0, else the print file) into the data
-// file in the log directory, with the CUPS status lines on standard error. A print file's
+// file in the log folder of `files`, with the CUPS status lines on standard error. A print file's
 // "PAGE: 1 1" is left to the page accounting after the upload when the queue reports its status,
 // so that the job is counted once.
-SpoolResult SpoolPrintData(std::ostream& log, int print_fd, const OptionsMap& options,
-                           const QueueStatus& status = QueueStatus{});
+SpoolResult SpoolPrintData(std::ostream& log, const JobFiles& files, int print_fd,
+                           const OptionsMap& options, const QueueStatus& status = QueueStatus{});

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "util/device_write.h"
+#include "util/job_files.h"
 #include "util/job_log.h"
 #include "util/platform.h"
 #include "util/safe_file.h"
@@ -74,9 +75,9 @@ bool AddContentToBeginning(const std::string& path, const std::string& content) 
     Say("Failed to open file: " + path);
     return false;
   }
-  std::string temporary = path + ".tmp";
+  std::string temporary = JobFiles::TemporaryPath(path);
   // A stale temporary file is reused once the file policy has made sure it is ours.
-  int out = OpenNoFollow(temporary, O_WRONLY | O_CREAT | O_TRUNC, 0777);
+  int out = OpenNoFollow(temporary, O_WRONLY | O_CREAT | O_TRUNC, JobFiles::kDataMode);
   if (out < 0) {
     close(data);
     Say("Failed to create temporary file.");
@@ -101,7 +102,7 @@ bool AddContentToBeginning(const std::string& path, const std::string& content) 
 }
 
 bool AddContentToEnd(const std::string& path, const std::string& content) {
-  int fd = OpenNoFollow(path, O_WRONLY | O_APPEND | O_CREAT, 0777);
+  int fd = OpenNoFollow(path, O_WRONLY | O_APPEND | O_CREAT, JobFiles::kDataMode);
   if (fd < 0) {
     Say("Failed to open file: " + path);
     return false;

@@ -57,11 +57,12 @@ std::string loginFailure(const ConfigInfo& config, const std::string& answer) {
          ". Check the server address and the network, then resume the printer";
 }
 
-int upload(std::ostream& log, const ConfigInfo& config, const std::string& token,
-           const JobInfo& job, const std::string& dataFileName, const QueueStatus& status) {
+int upload(std::ostream& log, const JobFiles& files, const ConfigInfo& config,
+           const std::string& token, const JobInfo& job, const std::string& dataFileName,
+           const QueueStatus& status) {
   Log(log, "start upload print job");
   UploadOutcome outcome =
-      uploadFileToQuoradexV2(log, config.ServerIp, token, job, dataFileName, status);
+      uploadFileToQuoradexV2(log, files, config.ServerIp, token, job, dataFileName, status);
   // Ends the server's answer, which was written to the log without a line end.
   Log(log, "\n");
   Log(log, std::string("end upload job result:") + (outcome.completed ? "1" : "0"));
@@ -104,10 +105,11 @@ bool waitsForServer(const std::string& answer, bool connected,
 }
 
 // Everything but the exception path; JSON errors in the login answer escape from here.
-int submitSteps(std::ostream& log, const JobInfo& job, const std::string& jobUuid,
-                const std::string& dataFileName, const QueueStatus& status,
-                const std::optional<Clock::time_point>& waitUntil, Unreached& unreached) {
-  ConfigInfo config = getServerInfo(log);
+int submitSteps(std::ostream& log, const JobFiles& files, const SettingsFiles& settings,
+                const JobInfo& job, const std::string& jobUuid, const std::string& dataFileName,
+                const QueueStatus& status, const std::optional<Clock::time_point>& waitUntil,
+                Unreached& unreached) {
+  ConfigInfo config = getServerInfo(log, settings);
   if (credentialsMissing(config)) {
     Log(log, "username or password or serverip is empty!");
     ReportFailure(status, kNoSettings);
@@ -142,15 +144,17 @@ int submitSteps(std::ostream& log, const JobInfo& job, const std::string& jobUui
   }
   Log(log, "login success");
   std::string token = reply.at("token").get<std::string>();
-  return upload(log, config, token, job, dataFileName, status);
+  return upload(log, files, config, token, job, dataFileName, status);
 }
 
 // One try: the settings, the login and the upload.
-int submitOnce(std::ostream& log, const JobInfo& job, const std::string& jobUuid,
-               const std::string& dataFileName, const QueueStatus& status,
-               const std::optional<Clock::time_point>& waitUntil, Unreached& unreached) {
+int submitOnce(std::ostream& log, const JobFiles& files, const SettingsFiles& settings,
+               const JobInfo& job, const std::string& jobUuid, const std::string& dataFileName,
+               const QueueStatus& status, const std::optional<Clock::time_point>& waitUntil,
+               Unreached& unreached) {
   try {
-    return submitSteps(log, job, jobUuid, dataFileName, status, waitUntil, unreached);
+    return submitSteps(log, files, settings, job, jobUuid, dataFileName, status, waitUntil,
+                       unreached);
   } catch (const std::exception& e) {
     Log(log, std::string("Error occurred:") + WithoutQuotedInput(e.what()));
     ReportFailure(status, kUnreadableAnswer);
@@ -190,15 +194,16 @@ std::string WaitingMessage(const std::string& serverIp, const std::string& reaso
          localTime(waitUntil, "%Y-%m-%d %H:%M:%S");
 }
 
-int SubmitJob(std::ostream& log, const JobInfo& job, const std::string& jobUuid,
-              const std::string& dataFileName, const QueueStatus& status,
-              std::chrono::seconds wait) {
+int SubmitJob(std::ostream& log, const JobFiles& files, const SettingsFiles& settings,
+              const JobInfo& job, const std::string& jobUuid, const std::string& dataFileName,
+              const QueueStatus& status, std::chrono::seconds wait) {
   std::optional<Clock::time_point> waitUntil;
   if (wait > std::chrono::seconds(0))
     waitUntil = Clock::now() + wait;
   for (int failedTries = 1;; ++failedTries) {
     Unreached unreached;
-    int result = submitOnce(log, job, jobUuid, dataFileName, status, waitUntil, unreached);
+    int result =
+        submitOnce(log, files, settings, job, jobUuid, dataFileName, status, waitUntil, unreached);
     if (result != kTryAgain)
       return result;
     // The last try comes when the wait ends, not after it.

@@ -5,19 +5,22 @@
 #include <string>
 
 #include "attributes/job_info.h"
+#include "config/server_settings.h"
 #include "submit/queue_status.h"
+#include "util/job_files.h"
 
 // Hands the spooled job to the print-management server: reads the settings, logs in, uploads the
-// data file from the log directory. When the server cannot take the job the local notifier is
-// told (content: the job UUID). Returns the backend exit status: 0 uploaded, 2 login refused,
-// 4 anything else. With the queue's status on, each step and failure is also told to the queue.
+// data file from the log folder of `files`. When the server cannot take the job the local notifier
+// is told (content: the job UUID). Returns the backend exit status: 0 uploaded, 2 login refused, 4
+// anything else. With the queue's status on, each step and failure is also told to the queue.
 //
 // With a wait (the device URI's wait=SECONDS), a server that cannot be reached (ServerUnreachable)
 // is tried again, after pauses that grow to kMaxWaitPause, each try reading the settings afresh,
 // until the wait has passed since the first try; the last try then ends as without a wait. A wait
 // of 0 is none.
-int SubmitJob(std::ostream& log, const JobInfo& job, const std::string& jobUuid,
-              const std::string& dataFileName, const QueueStatus& status = QueueStatus{},
+int SubmitJob(std::ostream& log, const JobFiles& files, const SettingsFiles& settings,
+              const JobInfo& job, const std::string& jobUuid, const std::string& dataFileName,
+              const QueueStatus& status = QueueStatus{},
               std::chrono::seconds wait = std::chrono::seconds(0));
 
 // The longest pause between two tries while the server cannot be reached.

@@ -9,7 +9,6 @@
 
 #include "submit/server_address.h"
 #include "util/job_log.h"
-#include "util/paths.h"
 #include "util/safe_file.h"
 
 namespace {
@@ -208,11 +207,12 @@ size_t writeCallback(void* contents, size_t size, size_t count, void* target) {
   return bytes;
 }
 
-UploadOutcome uploadFileToQuoradexV2(std::ostream& log, const std::string& serverIp,
-                                     const std::string& token, const JobInfo& job,
-                                     const std::string& dataFileName, const QueueStatus& status) {
+UploadOutcome uploadFileToQuoradexV2(std::ostream& log, const JobFiles& files,
+                                     const std::string& serverIp, const std::string& token,
+                                     const JobInfo& job, const std::string& dataFileName,
+                                     const QueueStatus& status) {
   Log(log, "uploadFileToQuoradexV2");
-  std::string path = JobFilePath(dataFileName);
+  std::string path = files.Path(dataFileName);
   std::string url = serverBaseAddress(serverIp) + "/quoradex/printservice/fileupload";
   UploadOutcome outcome;
   CURL* curl = curl_easy_init();

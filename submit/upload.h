@@ -6,6 +6,7 @@
 
 #include "attributes/job_info.h"
 #include "submit/queue_status.h"
+#include "util/job_files.h"
 
 // How an upload ended.
 struct UploadOutcome {
@@ -14,11 +15,12 @@ struct UploadOutcome {
   std::string failure;     // libcurl's words when the transfer did not complete
 };
 
-// Sends the job (token, job description, data file from the log directory) as one multipart form.
+// Sends the job (token, job description, data file from the log folder of `files`) as one
+// multipart form.
 // The answer goes to the job log; the progress to the queue, when its status is on.
-UploadOutcome uploadFileToQuoradexV2(std::ostream& log, const std::string& serverIp,
-                                     const std::string& token, const JobInfo& job,
-                                     const std::string& dataFileName,
+UploadOutcome uploadFileToQuoradexV2(std::ostream& log, const JobFiles& files,
+                                     const std::string& serverIp, const std::string& token,
+                                     const JobInfo& job, const std::string& dataFileName,
                                      const QueueStatus& status = QueueStatus{});
 
 // The text as the inside of a JSON string: quote, backslash and control characters escaped;

@@ -94,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   JobInfo job;
   job.documentName = "fuzz";
   std::ostringstream log;
-  int status = SubmitJob(log, job, "fuzz-job", kDataFile);
+  int status = SubmitJob(log, FixedJobFiles(), FixedSettingsFiles(), job, "fuzz-job", kDataFile);
   Require(status == ExpectedStatus(text), "the exit status follows the login answer");
   return 0;
 }

@@ -140,7 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string listing(reinterpret_cast<const char*>(data), size);
   Require(WriteAll(paths::kSettingsFile, listing), "the settings file is written");
   std::ostringstream log;
-  ConfigInfo config = getServerInfo(log);
+  ConfigInfo config = getServerInfo(log, FixedSettingsFiles());
   Reading expected = Expected(ConvertedJson(listing));
   for (const Key& key : kKeys)
     Require(config.*(key.field) == expected.config.*(key.field), key.name);

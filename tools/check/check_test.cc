@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -130,7 +131,7 @@ TEST(JobUuidOf, KnowsOnlyTheBackendsOwnNames) {
 // The days a preferences file sets, as the launchd job's clean takes them (files written as the
 // listing plutil prints, read through a plutil that prints them as they are).
 TEST(CleanDaysFromPreferences, TakesOnlyANumberOfDays) {
-  const std::string dir = VP_SANDBOX "/clean-preferences";
+  const std::string dir = ::testing::TempDir() + "vp_clean_preferences_" + std::to_string(getpid());
   const std::string file = dir + "/local.virtual-printer.plist";
   std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str());
   std::ofstream(dir + "/plutil") << "#!/bin/sh\nexec cat \"$2\"\n";

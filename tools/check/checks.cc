@@ -131,7 +131,7 @@ ConfigInfo ReadSettingsAsAJobDoes(std::string& why) {
   ConfigInfo config;
   {
     Quiet quiet;
-    config = getServerInfo(log);
+    config = getServerInfo(log, FixedSettingsFiles());
   }
   for (const std::string& line : Lines(log.str())) {
     std::string said = line.size() > kStampSize ? line.substr(kStampSize) : line;
@@ -272,7 +272,7 @@ CheckLine BackendLine() {
 // ---- The log folder
 
 void CheckLogFolder(Report& report, time_t now) {
-  const std::string dir = paths::kLogDir;
+  const std::string dir = FixedJobFiles().logDir();
   const std::string folder = dir.substr(0, dir.find_last_not_of('/') + 1);
   struct stat info {};
   if (lstat(folder.c_str(), &info) != 0) {
