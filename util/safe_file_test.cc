@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <string>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -76,54 +75,23 @@ TEST_F(OpenNoFollowTest, RefusesWhatIsNotAPlainFileOfItsOwn) {
   }
 }
 
-// A text file written through the buffer arrives whole, past the buffer's size; one that cannot be
-// opened takes nothing and says so.
-TEST_F(OpenNoFollowTest, SafeOutFileWritesWholeOrNotAtAll) {
-  const std::string text(10000, 'x');
+// Text written through the buffer arrives whole past the buffer's size, and replaces what was
+// there; a broken pipe is a failure, not a hang.
+TEST_F(OpenNoFollowTest, BufferedAndDirectWritesArriveWholeOrFail) {
   const std::string path = dir_ + "out.txt";
   ASSERT_TRUE(WriteFile(path, std::string(20000, 'o')));
   SafeOutFile out;
-  EXPECT_FALSE(out.is_open());
   ASSERT_TRUE(out.open(path, 0666));
-  out << text << "end\n";
+  out << std::string(10000, 'x') << "end\n";
   out.close();
-  EXPECT_FALSE(out.is_open());
-  EXPECT_EQ(ReadFile(path), text + "end\n");
+  EXPECT_EQ(ReadFile(path), std::string(10000, 'x') + "end\n");
 
-  const std::string victim = dir_ + "victim";
-  ASSERT_TRUE(WriteFile(victim, "precious"));
-  ASSERT_EQ(symlink(victim.c_str(), (dir_ + "link").c_str()), 0);
-  EXPECT_FALSE(out.open(dir_ + "link", 0666));
-  out << "lost";
-  EXPECT_TRUE(out.fail());
-  EXPECT_EQ(ReadFile(victim), "precious");
-}
-
-// Writes larger than a pipe holds arrive whole; a reader gone is a failure, not a hang.
-TEST(WriteAll, WritesEveryByteOrFails) {
   signal(SIGPIPE, SIG_IGN);
-  for (bool reader : {true, false}) {
-    int ends[2];
-    ASSERT_EQ(pipe(ends), 0);
-    const std::string data(300000, 'd');
-    std::string got;
-    std::thread reading([&] {
-      if (reader) {
-        char block[8192];
-        for (ssize_t n; (n = read(ends[0], block, sizeof block)) > 0;)
-          got.append(block, static_cast<size_t>(n));
-      }
-      close(ends[0]);
-    });
-    if (!reader)
-      reading.join();
-    EXPECT_EQ(WriteAll(ends[1], data.data(), data.size()), reader);
-    close(ends[1]);
-    if (reader) {
-      reading.join();
-      EXPECT_EQ(got, data);
-    }
-  }
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  close(ends[0]);
+  EXPECT_FALSE(WriteAll(ends[1], "abc", 3));
+  close(ends[1]);
   signal(SIGPIPE, SIG_DFL);
 }
 
