@@ -1,12 +1,11 @@
 #include "backend/control_file.h"
 
 #include "util/job_log.h"
-#include "util/paths.h"
 
-Outcome OpenControlFile(std::ostream& log, SafeOutFile& control, const std::string& jobUuid) {
+Outcome OpenControlFile(std::ostream& log, const JobFiles& files, SafeOutFile& control,
+                        const std::string& jobUuid) {
   Log(log, "begin write ctl");
-  const std::string path = JobFilePath(jobUuid + ".ctl");
-  if (!control.open(path, 0666))
-    return {Failure::kNoControlFile, path};
+  if (!files.OpenControl(control, jobUuid))
+    return {Failure::kNoControlFile, files.ControlPath(jobUuid)};
   return {};
 }

@@ -15,11 +15,11 @@
 
 #include "attributes/job_info.h"
 #include "backend/control_file.h"
-#include "config/device_options.h"
 #include "backend/driver_model.h"
 #include "backend/run_end.h"
 #include "backend/run_loop.h"
 #include "backend/spool.h"
+#include "config/device_options.h"
 #include "dispatch/job_summary.h"
 #include "dispatch/parser_selection.h"
 #include "dispatch/pjl_wrapper.h"
@@ -71,8 +71,9 @@ int main(int argc, char* argv[], char* envp[]) {
   }
 
   umask(0);
+  const JobFiles files = FixedJobFiles();
   SafeOutFile log;
-  if (!OpenJobLog(log))
+  if (!OpenJobLog(files, log))
     return 1;
   LogArguments(log, argv);
   const DeviceOptions device = ReadDeviceOptions(log, ReadDeviceUri(log, argv));
@@ -83,16 +84,16 @@ int main(int argc, char* argv[], char* envp[]) {
   if (argc == 7)
     LogPlain(log, std::string("PrintDataFile:") + argv[6]);
 
-  const SpoolResult spool = SpoolPrintData(log, print_fd, options, queueStatus);
+  const SpoolResult spool = SpoolPrintData(log, files, print_fd, options, queueStatus);
   if (!spool.outcome.ok() && spool.outcome.failure != Failure::kDataIncomplete)
     return EndRun(queueStatus, spool.outcome);
-  const std::string dataPath = JobFilePath(spool.dataFileName);
+  const std::string dataPath = files.Path(spool.dataFileName);
   const bool isPdf = spool.extension == ".pdf";
 
   const std::string driverModel = ReadDriverModel(log, envp);
   const std::string ppdPath = PpdPathFromEnvironment(envp);
   SafeOutFile control;
-  const Outcome controlFile = OpenControlFile(log, control, spool.jobUuid);
+  const Outcome controlFile = OpenControlFile(log, files, control, spool.jobUuid);
 
   JobInfo job =
       SelectParser(log, spool.extension, dataPath, driverModel, title, atoi(argv[4]), ppdPath);
@@ -113,8 +114,8 @@ int main(int argc, char* argv[], char* envp[]) {
     return EndRun(queueStatus, wrapped);
   }
 
-  const Outcome sent = SubmitJob(log, job, spool.dataFileName, queueStatus,
-                                 std::chrono::seconds(device.waitSeconds));
+  const Outcome sent = SubmitJob(log, files, FixedSettingsFiles(), job, spool.dataFileName,
+                                 queueStatus, std::chrono::seconds(device.waitSeconds));
   const int exitStatus = EndRun(queueStatus, sent, job);
   TellNotifier(log, sent, spool.jobUuid);
   return exitStatus;

@@ -18,6 +18,14 @@
 
 namespace {
 
+// What CUPS's loops print for the SNMP socket, device address, back-channel and side channel that
+// this backend does not have. The pointers go through printf's %p, so each system prints them as
+// it always did: "(nil)" with glibc, "0x0" on macOS.
+constexpr int kNoSnmpSocket = -1;
+const void* const kNoAddress = nullptr;
+constexpr int kNoBackChannel = 0;
+void* const kNoSideChannel = nullptr;
+
 // The side channel is descriptor 4; select is given one more than it, as CUPS's own loop does.
 constexpr int kSelectWidth = 5;
 
@@ -72,9 +80,9 @@ void DefaultSignal(int sig) {
   SetSignalAction(sig, SIG_DFL);
 }
 
-int backendWaitLoop(int snmp_fd, const void* addr, int /*use_bc*/, SideChannelCallback side_cb) {
-  fprintf(stderr, "DEBUG: backendWaitLoop(snmp_fd=%d, addr=%p, side_cb=%p)\n", snmp_fd, addr,
-          reinterpret_cast<void*>(side_cb));
+int backendWaitLoop() {
+  fprintf(stderr, "DEBUG: backendWaitLoop(snmp_fd=%d, addr=%p, side_cb=%p)\n", kNoSnmpSocket,
+          kNoAddress, kNoSideChannel);
   for (;;) {
     fd_set input;
     FD_ZERO(&input);
@@ -92,12 +100,11 @@ int backendWaitLoop(int snmp_fd, const void* addr, int /*use_bc*/, SideChannelCa
   }
 }
 
-int64_t backendRunLoop(int print_fd, int device_fd, int snmp_fd, const void* addr, int use_bc,
-                       int /*update_state*/, SideChannelCallback side_cb) {
+int64_t backendRunLoop(int print_fd, int device_fd) {
   fprintf(stderr,
           "DEBUG: backendRunLoop(print_fd=%d, device_fd=%d, snmp_fd=%d, addr=%p, use_bc=%d, "
           "side_cb=%p)\n",
-          print_fd, device_fd, snmp_fd, addr, use_bc, reinterpret_cast<void*>(side_cb));
+          print_fd, device_fd, kNoSnmpSocket, kNoAddress, kNoBackChannel, kNoSideChannel);
 
   if (print_fd == 0) {
     // Read the job to its end even after a cancel request.

@@ -3,11 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 
-// The CUPS backend run loops, reduced to what a backend without a device needs. The SNMP socket,
-// device address, back-channel, state and side-channel parameters are kept so the debug lines
-// read as every CUPS backend's do; this backend always passes them switched off.
-using SideChannelCallback = int (*)(int print_fd, int device_fd, int snmp_fd, const void* addr,
-                                    int use_bc);
+// The CUPS backend run loops, reduced to what a backend without a device needs: no SNMP socket,
+// device address, back-channel, state or side channel. Their debug lines still name those, switched
+// off, as every CUPS backend's do.
 
 // Sets a signal to be ignored (what System V sigset(sig, SIG_IGN) does; sigset is deprecated).
 void IgnoreSignal(int sig);
@@ -16,9 +14,8 @@ void IgnoreSignal(int sig);
 void DefaultSignal(int sig);
 
 // Waits until standard input is readable (or at end of data): 1, or 0 when a signal interrupted.
-int backendWaitLoop(int snmp_fd, const void* addr, int use_bc, SideChannelCallback side_cb);
+int backendWaitLoop();
 
 // Copies print_fd to device_fd in 8192-byte blocks; the bytes written, or -1 on a read error or
 // a write error that cannot be retried.
-int64_t backendRunLoop(int print_fd, int device_fd, int snmp_fd, const void* addr, int use_bc,
-                       int update_state, SideChannelCallback side_cb);
+int64_t backendRunLoop(int print_fd, int device_fd);

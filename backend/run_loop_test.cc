@@ -44,7 +44,7 @@ TEST(RunLoop, CopiesInBlocksOf8192WithDebugLines) {
   close(source.write_end);
   source.write_end = -1;
   testing::internal::CaptureStderr();
-  int64_t total = backendRunLoop(source.read_end, device.write_end, -1, nullptr, 0, 0, nullptr);
+  int64_t total = backendRunLoop(source.read_end, device.write_end);
   std::string err = testing::internal::GetCapturedStderr();
   EXPECT_EQ(total, 20000);
   EXPECT_EQ(err, CopyDebugLine(source.read_end, device.write_end) +
@@ -78,7 +78,7 @@ TEST(RunLoop, PartlyWrittenBlockKeepsItsLinesInOrder) {
   });
   const int device_fd = device.write_end;
   testing::internal::CaptureStderr();
-  int64_t total = backendRunLoop(source.read_end, device_fd, -1, nullptr, 0, 0, nullptr);
+  int64_t total = backendRunLoop(source.read_end, device_fd);
   std::string err = testing::internal::GetCapturedStderr();
   close(device.write_end);
   device.write_end = -1;
@@ -124,7 +124,7 @@ TEST(RunLoop, EmptySourceGivesZero) {
   close(source.write_end);
   source.write_end = -1;
   testing::internal::CaptureStderr();
-  EXPECT_EQ(backendRunLoop(source.read_end, device.write_end, -1, nullptr, 0, 0, nullptr), 0);
+  EXPECT_EQ(backendRunLoop(source.read_end, device.write_end), 0);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             CopyDebugLine(source.read_end, device.write_end));
 }
@@ -136,7 +136,7 @@ TEST(RunLoop, RefusedDeviceWriteEndsWithMinusOne) {
   close(device.read_end);
   device.read_end = -1;
   testing::internal::CaptureStderr();
-  EXPECT_EQ(backendRunLoop(source.read_end, device.write_end, -1, nullptr, 0, 0, nullptr), -1);
+  EXPECT_EQ(backendRunLoop(source.read_end, device.write_end), -1);
   std::string err = testing::internal::GetCapturedStderr();
   EXPECT_NE(err.find("DEBUG: Read 3 bytes of print data...\n"
                      "ERROR:Unable to write print data: Broken pipe\n"),
@@ -148,7 +148,7 @@ TEST(RunLoop, UnreadableSourceEndsWithMinusOne) {
   Pipe device;
   int directory = open("/", O_RDONLY | O_DIRECTORY);
   testing::internal::CaptureStderr();
-  EXPECT_EQ(backendRunLoop(directory, device.write_end, -1, nullptr, 0, 0, nullptr), -1);
+  EXPECT_EQ(backendRunLoop(directory, device.write_end), -1);
   std::string err = testing::internal::GetCapturedStderr();
   close(directory);
   EXPECT_NE(err.find("DEBUG: Read failed: Is a directory\nERROR: Unable to read print data.\n"),
@@ -187,7 +187,7 @@ TEST(WaitLoop, ReturnsOneWhenDataOrEndOfDataArrives) {
       }
     });
     testing::internal::CaptureStderr();
-    EXPECT_EQ(backendWaitLoop(-1, nullptr, 0, nullptr), 1);
+    EXPECT_EQ(backendWaitLoop(), 1);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "DEBUG: backendWaitLoop(snmp_fd=-1, addr=(nil), side_cb=(nil))\n");
     later.join();
@@ -207,7 +207,7 @@ TEST(WaitLoop, SignalInterruptsTheWait) {
     pthread_kill(waiter, SIGUSR1);
   });
   testing::internal::CaptureStderr();
-  EXPECT_EQ(backendWaitLoop(-1, nullptr, 0, nullptr), 0);
+  EXPECT_EQ(backendWaitLoop(), 0);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "DEBUG: backendWaitLoop(snmp_fd=-1, addr=(nil), side_cb=(nil))\n"
             "DEBUG: Received an interrupt before any bytes were written, aborting.\n");

@@ -11,9 +11,8 @@
 #include "backend/run_loop.h"
 #include "util/cups_private.h"
 #include "util/device_write.h"
+#include "util/job_files.h"
 #include "util/job_log.h"
-#include "util/paths.h"
-#include "util/safe_file.h"
 
 namespace {
 
@@ -60,8 +59,8 @@ std::string JobUuidFromOptions(std::ostream& log, const OptionsMap& options) {
   return uuid;
 }
 
-SpoolResult SpoolPrintData(std::ostream& log, int print_fd, const OptionsMap& options,
-                           const QueueStatus& status) {
+SpoolResult SpoolPrintData(std::ostream& log, const JobFiles& files, int print_fd,
+                           const OptionsMap& options, const QueueStatus& status) {
   SpoolResult result;
   const bool from_stdin = print_fd == 0;
   char first_block[kFirstBlockSize];
@@ -69,7 +68,7 @@ SpoolResult SpoolPrintData(std::ostream& log, int print_fd, const OptionsMap& op
 
   result.extension = ".pjl";
   if (from_stdin) {
-    if (backendWaitLoop(-1, nullptr, 0, nullptr) == 0) {
+    if (backendWaitLoop() == 0) {
       result.outcome = {Failure::kNoData, ""};
       return result;
     }
@@ -83,21 +82,21 @@ SpoolResult SpoolPrintData(std::ostream& log, int print_fd, const OptionsMap& op
 
   result.jobUuid = JobUuidFromOptions(log, options);
   result.dataFileName = result.jobUuid + result.extension;
-  std::string path = JobFilePath(result.dataFileName);
+  std::string path = files.Path(result.dataFileName);
   // A run of the same job still going is waited for, before its data file is touched.
-  result.lock = TakeJobLock(paths::kLockDir, result.jobUuid, kJobLockWaitSeconds);
+  result.lock = files.TakeLock(result.jobUuid, kJobLockWaitSeconds);
   if (!result.lock.held()) {
-    result.outcome = {Failure::kJobFilesUnavailable,
-                      errno == EWOULDBLOCK
-                          ? "Job files still in use by another run of this job after " +
-                                std::to_string(kJobLockWaitSeconds) + " s:" + path
-                          : "Can't lock the job's files in " + std::string(paths::kLockDir) + ": " +
-                                std::strerror(errno)};
+    result.outcome = {
+        Failure::kJobFilesUnavailable,
+        errno == EWOULDBLOCK
+            ? "Job files still in use by another run of this job after " +
+                  std::to_string(kJobLockWaitSeconds) + " s:" + path
+            : "Can't lock the job's files in " + files.lockDir() + ": " + std::strerror(errno)};
     LogPlain(log, result.outcome.detail);
     return result;
   }
   // Truncated: jobs without a UUID share one name and must not inherit an earlier job's tail.
-  int device_fd = OpenNoFollow(path, O_WRONLY | O_CREAT | O_TRUNC, 0777);
+  int device_fd = files.OpenData(result.dataFileName, O_WRONLY | O_CREAT | O_TRUNC);
   if (device_fd < 0) {
     result.outcome = {Failure::kJobFilesUnavailable, "Can't write print data file:" + path};
     LogPlain(log, result.outcome.detail);
@@ -116,7 +115,7 @@ SpoolResult SpoolPrintData(std::ostream& log, int print_fd, const OptionsMap& op
     lseek(print_fd, 0, SEEK_SET);
   }
 
-  int64_t copied = backendRunLoop(print_fd, device_fd, -1, nullptr, 0, 0, nullptr);
+  int64_t copied = backendRunLoop(print_fd, device_fd);
   result.copiedBytes = copied < 0 ? -1 : copied;
   if (copied < 0)
     result.outcome = {Failure::kDataIncomplete, ""};

@@ -6,6 +6,7 @@
 
 #include "attributes/job_info.h"
 #include "submit/queue_status.h"
+#include "util/job_files.h"
 #include "util/outcome.h"
 #include "util/safe_file.h"
 
@@ -17,7 +18,7 @@ struct SpoolResult {
   std::string extension;     // ".pjl", ".ps" or ".pdf"
   std::string dataFileName;  // job UUID and extension, in the log directory
   int64_t copiedBytes = 0;   // -1 when the copy fell short
-  JobLock lock;  // held until the run ends: another run of the same UUID waits for it
+  JobLock lock;              // held until the run ends: another run of the same UUID waits for it
 };
 
 // How long a run waits for another run of the same job UUID to end. Only a client that gives two
@@ -34,8 +35,8 @@ std::string SniffExtension(const char* block, size_t size);
 std::string JobUuidFromOptions(std::ostream& log, const OptionsMap& options);
 
 // Copies the print data (standard input when print_fd is 0, else the print file) into the data
-// file in the log directory, with its progress lines on standard error. A print file's
+// file in the log folder of `files`, with its progress lines on standard error. A print file's
 // "PAGE: 1 1" is left to the page accounting after the upload when the queue reports its status,
 // so that the job is counted once.
-SpoolResult SpoolPrintData(std::ostream& log, int print_fd, const OptionsMap& options,
-                           const QueueStatus& status = QueueStatus{});
+SpoolResult SpoolPrintData(std::ostream& log, const JobFiles& files, int print_fd,
+                           const OptionsMap& options, const QueueStatus& status = QueueStatus{});

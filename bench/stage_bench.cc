@@ -287,18 +287,18 @@ std::string SpoolBackend(Bench& b, double& seconds) {
   dup2(ends[0], 0);
   close(ends[0]);
   // Every job gets a new data file, named after its UUID.
-  unlink(JobFilePath("bench-spool.ps").c_str());
+  unlink(FixedJobFiles().Path("bench-spool.ps").c_str());
   SpoolResult spool;
   Clock::time_point start = Clock::now();
   pid_t feeder = Feed(b.ps, ends[1]);
   close(ends[1]);
-  WithBackendStreams(b, [&] { spool = SpoolPrintData(b.log, 0, options); });
+  WithBackendStreams(b, [&] { spool = SpoolPrintData(b.log, FixedJobFiles(), 0, options); });
   Exit fed = Wait(feeder);
   seconds = SecondsSince(start);
   dup2(savedIn, 0);
   close(savedIn);
-  bool whole =
-      spool.copiedBytes >= 0 && FileSize(JobFilePath(spool.dataFileName)) == FileSize(b.ps);
+  bool whole = spool.copiedBytes >= 0 &&
+               FileSize(FixedJobFiles().Path(spool.dataFileName)) == FileSize(b.ps);
   return fed.status == 0 && whole ? "" : "spooled data incomplete";
 }
 
@@ -455,7 +455,8 @@ std::string CheckStored(Bench& b, uint64_t least) {
 std::string UploadBackend(Bench& b, double& seconds) {
   JobInfo job = UploadedJob();
   Clock::time_point start = Clock::now();
-  bool sent = uploadFileToQuoradexV2(b.log, b.server, b.token, job, kUploadName).outcome.ok();
+  bool sent = uploadFileToQuoradexV2(b.log, FixedJobFiles(), b.server, b.token, job, kUploadName)
+                  .outcome.ok();
   seconds = SecondsSince(start);
   std::string stored = CheckStored(b, FileSize(b.ps));
   return sent ? stored : "upload failed";

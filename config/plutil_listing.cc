@@ -10,7 +10,6 @@
 #include <string>
 
 #include "util/job_log.h"
-#include "util/paths.h"
 #include "util/platform.h"
 #include "util/shell_quote.h"
 
@@ -21,11 +20,11 @@ constexpr std::chrono::seconds kPlutilTimeLimit{10};
 
 // The shell running plutil, in a process group of its own so that everything it started can be
 // killed together. Its output comes through `output`.
-pid_t startPlutil(const std::string& file, int& output) {
+pid_t startPlutil(const std::string& plutil, const std::string& file, int& output) {
   int ends[2];
   if (PipeCloexec(ends) != 0)
     return -1;
-  std::string command = ShellQuote(paths::kPlutil) + " -p " + ShellQuote(file);
+  std::string command = ShellQuote(plutil) + " -p " + ShellQuote(file);
   pid_t pid = fork();
   if (pid == 0) {
     setpgid(0, 0);
@@ -47,10 +46,10 @@ pid_t startPlutil(const std::string& file, int& output) {
 
 }  // namespace
 
-bool ListPropertyList(std::ostream& log, const std::string& file,
+bool ListPropertyList(std::ostream& log, const std::string& plutil, const std::string& file,
                       const std::function<bool(const char*, size_t)>& sink) {
   int output = -1;
-  pid_t pid = startPlutil(file, output);
+  pid_t pid = startPlutil(plutil, file, output);
   if (pid < 0)
     return true;
   auto deadline = std::chrono::steady_clock::now() + kPlutilTimeLimit;

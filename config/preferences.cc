@@ -8,6 +8,7 @@
 #include <string>
 
 #include "config/plutil_listing.h"
+#include "util/paths.h"
 
 namespace {
 
@@ -62,10 +63,11 @@ PreferenceValue ReadPreference(const std::vector<std::string>& files, const std:
       return result;
     std::string listing;
     std::ostringstream log;
-    bool bounded = ListPropertyList(log, file, [&listing](const char* data, size_t size) {
-      listing.append(data, size);
-      return true;
-    });
+    bool bounded =
+        ListPropertyList(log, paths::kPlutil, file, [&listing](const char* data, size_t size) {
+          listing.append(data, size);
+          return true;
+        });
     if (!bounded || !listing.starts_with("{\n")) {
       result.problem = file + ": not a property list plutil can read";
       return result;

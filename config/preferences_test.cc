@@ -14,7 +14,8 @@
 
 namespace {
 
-const std::string kDir = VP_SANDBOX "/Library";
+// A folder of this process's own: tests in other processes run beside it.
+const std::string kDir = ::testing::TempDir() + "vp_preferences_" + std::to_string(getpid());
 const std::string kManaged = kDir + "/managed.plist";
 const std::string kLocal = kDir + "/local.plist";
 

@@ -43,9 +43,6 @@ constexpr SettingsKey kSettingsKeys[] = {
     {"Token", &ConfigInfo::Token, Shown::kHidden},
 };
 
-// A settings file is a few hundred bytes: a larger listing is not one of them.
-constexpr size_t kMaxListingBytes = kMaxPlutilListingBytes;
-
 const SettingsKey* findSettingsKey(const std::string& key) {
   for (const SettingsKey& row : SettingsKeys()) {
     if (key == row.key)
@@ -64,20 +61,20 @@ int createOwnListing(const std::string& path) {
 // A descriptor on the listing to read: this job's own, complete before it is renamed into place,
 // or, when none can be made here, the one an earlier job left. -1 when there is none, or when
 // plutil went beyond its bounds (its partial listing is dropped).
-int openListing(std::ostream& log) {
-  std::string own = std::string(paths::kSettingsListing) + "." + std::to_string(getpid());
+int openListing(std::ostream& log, const SettingsFiles& settings) {
+  std::string own = settings.listing + "." + std::to_string(getpid());
   int fd = createOwnListing(own);
   if (fd < 0)
-    return OpenNoFollow(paths::kSettingsListing, O_RDONLY, 0);
-  bool bounded = ListPropertyList(log, paths::kSettingsFile, [fd](const char* data, size_t size) {
-    return WriteAll(fd, data, size);
-  });
+    return OpenNoFollow(settings.listing, O_RDONLY, 0);
+  bool bounded =
+      ListPropertyList(log, settings.plutil, settings.file,
+                       [fd](const char* data, size_t size) { return WriteAll(fd, data, size); });
   if (!bounded) {
     unlink(own.c_str());
     close(fd);
     return -1;
   }
-  if (rename(own.c_str(), paths::kSettingsListing) != 0)
+  if (rename(own.c_str(), settings.listing.c_str()) != 0)
     unlink(own.c_str());
   lseek(fd, 0, SEEK_SET);
   return fd;
@@ -183,8 +180,12 @@ std::span<const SettingsKey> SettingsKeys() {
   return kSettingsKeys;
 }
 
-SettingsReading getServerInfo(std::ostream& log) {
-  int fd = openListing(log);
+SettingsFiles FixedSettingsFiles() {
+  return {paths::kSettingsFile, paths::kSettingsListing, paths::kPlutil};
+}
+
+SettingsReading getServerInfo(std::ostream& log, const SettingsFiles& settings) {
+  int fd = openListing(log, settings);
   std::optional<std::string> text;
   if (fd >= 0) {
     text = readListing(log, fd);

@@ -50,8 +50,20 @@ struct SettingsReading {
   Outcome outcome;
 };
 
+// Where the client settings are read: the property list, the listing made of it (each run writes
+// its own beside it, then renames it into place) and the plutil that lists it, run through the
+// shell.
+struct SettingsFiles {
+  std::string file;
+  std::string listing;
+  std::string plutil;
+};
+
+// The settings where the backend and the check read them (util/paths.h).
+SettingsFiles FixedSettingsFiles();
+
 // Reads the "quoradex" entries of the client settings through plutil's listing.
-SettingsReading getServerInfo(std::ostream& log);
+SettingsReading getServerInfo(std::ostream& log, const SettingsFiles& settings);
 
 // Replaces every occurrence of `from` in place, left to right, never rescanning inserted text.
 void replaceAll(std::string& text, const std::string& from, const std::string& to);

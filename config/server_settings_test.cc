@@ -18,12 +18,13 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "util/paths.h"
 #include "util/quoted_input.h"
-
 namespace {
 
-const std::string kSpool = VP_SANDBOX "/private/var/spool";
+// A folder of this process's own: tests in other processes run beside it.
+const std::string kScratch = ::testing::TempDir() + "vp_settings_" + std::to_string(getpid());
+const std::string kSpool = kScratch + "/spool";
+const SettingsFiles kSettings = {kSpool + "/VirtualFile", kSpool + "/VirtualFile.txt", "plutil"};
 
 std::vector<std::string> fields(const ConfigInfo& c) {
   return {c.AuthMode,
@@ -82,24 +83,24 @@ TEST(ListingConversion, WhitespaceAndCommas) {
   }
 }
 
-// The real reader with the sandbox's fixed paths, its plutil found through PATH.
+// The real reader on the test's own folder, its plutil found through PATH.
 class ServerSettings : public testing::Test {
  protected:
   void SetUp() override {
     oldPath_ = getenv("PATH");
-    std::system(("rm -rf '" + kSpool + "' && mkdir -p '" + kSpool + "'").c_str());
+    std::system(("rm -rf '" + kScratch + "' && mkdir -p '" + kSpool + "'").c_str());
     usePlutil(VP_BINARY_DIR "/tools/plutil");
   }
   void TearDown() override {
     setenv("PATH", oldPath_.c_str(), 1);
-    std::system(("rm -rf '" + kSpool + "'").c_str());
+    std::system(("rm -rf '" + kScratch + "'").c_str());
   }
 
   void usePlutil(const std::string& dir) { setenv("PATH", (dir + ":" + oldPath_).c_str(), 1); }
 
   // A plutil that prints the settings file as it is, so tests can hand the reader any listing.
   void useListingAsIs() {
-    std::string dir = VP_SANDBOX "/listing-plutil";
+    std::string dir = kScratch + "/listing-plutil";
     mkdir(dir.c_str(), 0755);
     std::ofstream(dir + "/plutil") << "#!/bin/sh\nexec cat \"$2\"\n";
     chmod((dir + "/plutil").c_str(), 0755);
@@ -109,7 +110,7 @@ class ServerSettings : public testing::Test {
   ConfigInfo read() {
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    SettingsReading reading = getServerInfo(log_);
+    SettingsReading reading = getServerInfo(log_, kSettings);
     out_ = testing::internal::GetCapturedStdout();
     err_ = testing::internal::GetCapturedStderr();
     outcome_ = reading.outcome;
@@ -143,7 +144,7 @@ void writeSettings(plist_t root, bool binary) {
   } else {
     plist_to_xml(root, &bytes, &length);
   }
-  std::ofstream(paths::kSettingsFile, std::ios::binary).write(bytes, length);
+  std::ofstream(kSettings.file, std::ios::binary).write(bytes, length);
   free(bytes);
   plist_free(root);
 }
@@ -176,7 +177,7 @@ TEST_F(ServerSettings, ReadsCredentialsFromABinaryListThroughPlutil) {
   EXPECT_EQ(log_.str().find("s3cret"), std::string::npos) << log_.str();
   EXPECT_NE(log_.str().find(" Other:\"kept nowhere\"\n"), std::string::npos) << log_.str();
   // The listing is left in place for all, and no per-job listing stays behind.
-  EXPECT_TRUE(slurp(paths::kSettingsListing).starts_with("{\n  \"quoradex\" => {\n"));
+  EXPECT_TRUE(slurp(kSettings.listing).starts_with("{\n  \"quoradex\" => {\n"));
   auto entries = std::filesystem::directory_iterator(kSpool);
   EXPECT_EQ(std::distance(begin(entries), end(entries)), 2);
 }
@@ -262,7 +263,7 @@ TEST_F(ServerSettings, ListingsThatFailOrStopPartway) {
   useListingAsIs();
   for (Case& c : cases) {
     c.expected.resize(13);
-    std::ofstream(paths::kSettingsFile) << c.listing;
+    std::ofstream(kSettings.file) << c.listing;
     log_.str("");
     EXPECT_EQ(fields(read()), c.expected) << c.name;
     EXPECT_NE(log_.str().find(c.logged), std::string::npos) << c.name << "\n" << log_.str();
@@ -286,7 +287,7 @@ TEST_F(ServerSettings, ListingsThatFailOrStopPartway) {
 // so.
 TEST_F(ServerSettings, ParseErrorNeverQuotesASecret) {
   useListingAsIs();
-  std::ofstream(paths::kSettingsFile) << "{\"quoradex\" => {\"PassWord2\" => \"s3cr\\et\"}}";
+  std::ofstream(kSettings.file) << "{\"quoradex\" => {\"PassWord2\" => \"s3cr\\et\"}}";
   EXPECT_EQ(fields(read()), std::vector<std::string>(13));
   EXPECT_NE(log_.str().find("Caught exception: [json.exception.parse_error"), std::string::npos);
   EXPECT_EQ(log_.str().find("s3cr"), std::string::npos) << log_.str();
@@ -295,7 +296,7 @@ TEST_F(ServerSettings, ParseErrorNeverQuotesASecret) {
 // A signal caught while plutil is still printing (a handler that does not restart calls, as a
 // fuzzer's timer has) must not cut the listing short.
 TEST_F(ServerSettings, SignalWhilePlutilPrintsCutsNothingShort) {
-  std::string dir = VP_SANDBOX "/slow-plutil";
+  std::string dir = kScratch + "/slow-plutil";
   mkdir(dir.c_str(), 0755);
   std::ofstream(dir + "/plutil") << "#!/bin/sh\nprintf '{\"quoradex\" => {'\nsleep 0.3\n"
                                     "printf '\"UserName\" => \"b\"}}\\n'\n";
@@ -315,10 +316,10 @@ TEST_F(ServerSettings, SignalWhilePlutilPrintsCutsNothingShort) {
 
 TEST_F(ServerSettings, WithoutPlutilTheEmptyListingFailsToParse) {
   writeSettings(quoradex({{"UserName", plist_new_string("b")}}), true);
-  setenv("PATH", VP_SANDBOX "/no-such-dir", 1);
+  setenv("PATH", (kScratch + "/no-such-dir").c_str(), 1);
   EXPECT_EQ(fields(read()), std::vector<std::string>(13));
   EXPECT_NE(log_.str().find("Caught exception: "), std::string::npos) << log_.str();
-  EXPECT_EQ(slurp(paths::kSettingsListing), "");
+  EXPECT_EQ(slurp(kSettings.listing), "");
 }
 
 // A FIFO or a huge file in the settings' place must neither hold the job nor fill its memory.
@@ -341,13 +342,13 @@ TEST_F(ServerSettings, SettingsBeyondTheBoundsCountAsUnreadable) {
     if (c.listingAsIs)
       useListingAsIs();
     if (c.fifo) {
-      ASSERT_EQ(mkfifo(paths::kSettingsFile, 0600), 0);
+      ASSERT_EQ(mkfifo(kSettings.file.c_str(), 0600), 0);
     } else {
-      std::ofstream(paths::kSettingsFile) << huge;
+      std::ofstream(kSettings.file) << huge;
     }
     if (c.earlierListingOnly) {
-      std::ofstream(paths::kSettingsListing) << huge;
-      mkdir((std::string(paths::kSettingsListing) + "." + std::to_string(getpid())).c_str(), 0755);
+      std::ofstream(kSettings.listing) << huge;
+      mkdir((kSettings.listing + "." + std::to_string(getpid())).c_str(), 0755);
     }
     log_.str("");
     EXPECT_EQ(fields(read()), std::vector<std::string>(13)) << c.name;
@@ -368,8 +369,8 @@ TEST_F(ServerSettings, WithoutAnyListingReportsIt) {
 // The own listing cannot be made (its name is taken by a directory): an earlier job's is read.
 TEST_F(ServerSettings, ReadsAnEarlierListingWhenItCannotWriteItsOwn) {
   writeSettings(quoradex({{"UserName", plist_new_string("new")}}), true);
-  std::ofstream(paths::kSettingsListing) << "{\"quoradex\" => {\"UserName\" => \"old\"}}";
-  std::string own = std::string(paths::kSettingsListing) + "." + std::to_string(getpid());
+  std::ofstream(kSettings.listing) << "{\"quoradex\" => {\"UserName\" => \"old\"}}";
+  std::string own = kSettings.listing + "." + std::to_string(getpid());
   mkdir(own.c_str(), 0755);
   EXPECT_EQ(read().UserName, "old");
 }
@@ -378,13 +379,13 @@ TEST_F(ServerSettings, NeverWritesThroughAPlantedSymlink) {
   writeSettings(quoradex({{"UserName", plist_new_string("b")}}), true);
   std::string victim = kSpool + "/victim";
   std::ofstream(victim) << "untouched";
-  std::string own = std::string(paths::kSettingsListing) + "." + std::to_string(getpid());
-  for (const std::string& link : {std::string(paths::kSettingsListing), own}) {
+  std::string own = kSettings.listing + "." + std::to_string(getpid());
+  for (const std::string& link : {kSettings.listing, own}) {
     symlink(victim.c_str(), link.c_str());
     EXPECT_EQ(read().UserName, "b") << link;
     EXPECT_EQ(slurp(victim), "untouched") << link;
     struct stat info {};
-    EXPECT_EQ(lstat(paths::kSettingsListing, &info), 0);
+    EXPECT_EQ(lstat(kSettings.listing.c_str(), &info), 0);
     EXPECT_TRUE(S_ISREG(info.st_mode)) << link;
   }
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "util/device_write.h"
+#include "util/job_files.h"
 #include "util/job_log.h"
 #include "util/platform.h"
 #include "util/safe_file.h"
@@ -77,9 +78,9 @@ Outcome AddContentToBeginning(const std::string& path, const std::string& conten
   if (data < 0) {
     return Say("Failed to open file: " + path);
   }
-  std::string temporary = path + ".tmp";
+  std::string temporary = JobFiles::TemporaryPath(path);
   // A stale temporary file is reused once the file policy has made sure it is ours.
-  int out = OpenNoFollow(temporary, O_WRONLY | O_CREAT | O_TRUNC, 0777);
+  int out = OpenNoFollow(temporary, O_WRONLY | O_CREAT | O_TRUNC, JobFiles::kDataMode);
   if (out < 0) {
     close(data);
     return Say("Failed to create temporary file.");
@@ -100,7 +101,7 @@ Outcome AddContentToBeginning(const std::string& path, const std::string& conten
 }
 
 Outcome AddContentToEnd(const std::string& path, const std::string& content) {
-  int fd = OpenNoFollow(path, O_WRONLY | O_APPEND | O_CREAT, 0777);
+  int fd = OpenNoFollow(path, O_WRONLY | O_APPEND | O_CREAT, JobFiles::kDataMode);
   if (fd < 0) {
     return Say("Failed to open file: " + path);
   }

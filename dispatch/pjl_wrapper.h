@@ -7,9 +7,9 @@
 #include "util/outcome.h"
 
 // Puts `content` before the existing bytes of the file at `path`. The file is rewritten through
-// `path` + ".tmp" and replaced in one rename, so its data is never only under the temporary name;
-// on any failure the file stays as it was. Reports on standard output; on failure,
-// kEnvelopeIncomplete with that report.
+// its temporary name (JobFiles::TemporaryPath) and replaced in one rename, so its data is never
+// only under the temporary name; on any failure the file stays as it was. Reports on standard
+// output; on failure, kEnvelopeIncomplete with that report.
 Outcome AddContentToBeginning(const std::string& path, const std::string& content);
 
 // Appends `content` to the file at `path`, creating it when missing. A failed write is taken back.

@@ -9,4 +9,4 @@ build=${1:-build}
 scripts/setup.sh
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVP_WERROR=ON "$@"
 cmake --build "$build" -j"$(nproc)"
-ctest --test-dir "$build" --output-on-failure --timeout 300
+ctest --test-dir "$build" --output-on-failure --timeout 300 -j"$(nproc)"

@@ -36,11 +36,12 @@ Outcome noAnswer(const ConfigInfo& config, const LoginAnswer& answer) {
                                      curl_easy_strerror(static_cast<CURLcode>(answer.curlResult))};
 }
 
-Outcome upload(std::ostream& log, const ConfigInfo& config, const std::string& token,
-               const JobInfo& job, const std::string& dataFileName, const QueueStatus& status) {
+Outcome upload(std::ostream& log, const JobFiles& files, const ConfigInfo& config,
+               const std::string& token, const JobInfo& job, const std::string& dataFileName,
+               const QueueStatus& status) {
   Log(log, "start upload print job");
   UploadResult sent =
-      uploadFileToQuoradexV2(log, config.ServerIp, token, job, dataFileName, status);
+      uploadFileToQuoradexV2(log, files, config.ServerIp, token, job, dataFileName, status);
   // Ends the server's answer, which was written to the log without a line end.
   Log(log, "\n");
   Log(log, std::string("end upload job result:") + (sent.outcome.ok() ? "1" : "0"));
@@ -87,9 +88,10 @@ bool waitsForServer(const LoginAnswer& answer, const std::optional<Clock::time_p
 }
 
 // One try: the settings, the login and the upload.
-Try submitOnce(std::ostream& log, const JobInfo& job, const std::string& dataFileName,
-               const QueueStatus& status, const std::optional<Clock::time_point>& waitUntil) {
-  ConfigInfo config = getServerInfo(log).config;
+Try submitOnce(std::ostream& log, const JobFiles& files, const SettingsFiles& settings,
+               const JobInfo& job, const std::string& dataFileName, const QueueStatus& status,
+               const std::optional<Clock::time_point>& waitUntil) {
+  ConfigInfo config = getServerInfo(log, settings).config;
   if (credentialsMissing(config)) {
     Log(log, "username or password or serverip is empty!");
     return ended({Failure::kNoSettings, ""});
@@ -120,7 +122,7 @@ Try submitOnce(std::ostream& log, const JobInfo& job, const std::string& dataFil
     Log(log, std::string("Error occurred:") + WithoutQuotedInput(judgement.error));
     return ended({Failure::kMalformedAnswer, WithoutQuotedInput(judgement.error)});
   }
-  return ended(upload(log, config, judgement.token, job, dataFileName, status));
+  return ended(upload(log, files, config, judgement.token, job, dataFileName, status));
 }
 
 std::string localTime(Clock::time_point when, const char* format) {
@@ -151,13 +153,14 @@ std::string WaitingMessage(const std::string& serverIp, const std::string& reaso
          localTime(waitUntil, "%Y-%m-%d %H:%M:%S");
 }
 
-Outcome SubmitJob(std::ostream& log, const JobInfo& job, const std::string& dataFileName,
-                  const QueueStatus& status, std::chrono::seconds wait) {
+Outcome SubmitJob(std::ostream& log, const JobFiles& files, const SettingsFiles& settings,
+                  const JobInfo& job, const std::string& dataFileName, const QueueStatus& status,
+                  std::chrono::seconds wait) {
   std::optional<Clock::time_point> waitUntil;
   if (wait > std::chrono::seconds(0))
     waitUntil = Clock::now() + wait;
   for (int failedTries = 1;; ++failedTries) {
-    Try attempt = submitOnce(log, job, dataFileName, status, waitUntil);
+    Try attempt = submitOnce(log, files, settings, job, dataFileName, status, waitUntil);
     if (!attempt.again)
       return attempt.outcome;
     // The last try comes when the wait ends, not after it.

@@ -5,11 +5,13 @@
 #include <string>
 
 #include "attributes/job_info.h"
+#include "config/server_settings.h"
 #include "submit/queue_status.h"
+#include "util/job_files.h"
 #include "util/outcome.h"
 
 // Hands the spooled job to the print-management server: reads the settings, logs in, uploads the
-// data file from the log directory. Returns how it ended (kNoSettings, kUnreachable,
+// data file from the log folder of `files`. Returns how it ended (kNoSettings, kUnreachable,
 // kUnreadableAnswer, kMalformedAnswer, kRefused, kUploadFailed, kUploadNotStored, or ok); with
 // the queue's status on, the steps (connecting, the upload's progress, the waits) go to the queue.
 //
@@ -17,7 +19,8 @@
 // is tried again, after pauses that grow to kMaxWaitPause, each try reading the settings afresh,
 // until the wait has passed since the first try; the last try then ends as without a wait. A wait
 // of 0 is none.
-Outcome SubmitJob(std::ostream& log, const JobInfo& job, const std::string& dataFileName,
+Outcome SubmitJob(std::ostream& log, const JobFiles& files, const SettingsFiles& settings,
+                  const JobInfo& job, const std::string& dataFileName,
                   const QueueStatus& status = QueueStatus{},
                   std::chrono::seconds wait = std::chrono::seconds(0));
 

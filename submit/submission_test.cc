@@ -17,7 +17,8 @@
 #include "tests/support/files.h"
 #include "tests/support/print_server_process.h"
 #include "tests/support/sample_job.h"
-#include "util/paths.h"
+#include "tests/support/scratch_dir.h"
+#include "util/job_files.h"
 
 namespace fs = std::filesystem;
 
@@ -35,24 +36,13 @@ struct Settings {
 };
 
 // The client's settings file as the backend finds it, with a "PassWord" it must not use.
-bool writeSettings(const Settings& settings) {
+bool writeSettingsFile(const std::string& file, const Settings& settings) {
   std::map<std::string, std::string> entries = {{"PassWord", "not-this-one"},
                                                 {"PassWord2", settings.password},
                                                 {"ServerIp", settings.serverIp},
                                                 {"UserName", settings.userName}};
   std::erase_if(entries, [](const auto& entry) { return entry.second == kAbsent; });
-  return WriteFile(paths::kSettingsFile, ClientSettingsPlist(entries));
-}
-
-// The submission as the backend's main ends it: the queue's last line, then the notifier.
-int RunSubmission(std::ostream& log, const std::string& uuid, const std::string& dataFileName,
-                  const QueueStatus& status = QueueStatus{},
-                  std::chrono::seconds wait = std::chrono::seconds(0)) {
-  const JobInfo job = SampleJob();
-  const Outcome sent = SubmitJob(log, job, dataFileName, status, wait);
-  const int exitStatus = EndRun(status, sent, job);
-  TellNotifier(log, sent, uuid);
-  return exitStatus;
+  return WriteFile(file, ClientSettingsPlist(entries));
 }
 
 // Each line must appear as a stamped message, in this order.
@@ -65,24 +55,41 @@ void expectLinesInOrder(const std::string& log, const std::vector<std::string>& 
   }
 }
 
-class SubmitJobTest : public ::testing::Test {
+// The job's files and the settings in the test's own folder.
+class SubmitJobTest : public ScratchDirTest {
  protected:
   void SetUp() override {
+    ScratchDirTest::SetUp();
     oldPath_ = getenv("PATH");
     setenv("PATH", (std::string(VP_BINARY_DIR "/tools/plutil:") + oldPath_).c_str(), 1);
-    fs::create_directories(fs::path(paths::kSettingsFile).parent_path());
-    fs::create_directories(paths::kLogDir);
+    fs::create_directories(files().logDir());
     dataFileName_ = std::string(kUuid) + "-" + std::to_string(getpid()) + ".ps";
     ASSERT_TRUE(WriteFile(dataPath(), "%!PS-Adobe-3.0\nshowpage\n"));
   }
 
   void TearDown() override {
     setenv("PATH", oldPath_.c_str(), 1);
-    fs::remove(dataPath());
-    fs::remove(paths::kSettingsFile);
+    ScratchDirTest::TearDown();
   }
 
-  std::string dataPath() const { return std::string(paths::kLogDir) + dataFileName_; }
+  JobFiles files() const { return JobFiles(dir_ + "log/", dir_ + "run/"); }
+  SettingsFiles settings() const {
+    return {dir_ + "VirtualFile", dir_ + "VirtualFile.txt", "plutil"};
+  }
+  std::string dataPath() const { return files().Path(dataFileName_); }
+  bool writeSettings(const Settings& entries) const {
+    return writeSettingsFile(settings().file, entries);
+  }
+  // The submission as the backend's main ends it: the queue's last line, then the notifier.
+  int submitJob(std::ostream& log, const std::string& uuid,
+                const QueueStatus& status = QueueStatus{},
+                std::chrono::seconds wait = std::chrono::seconds(0)) const {
+    const JobInfo job = SampleJob();
+    const Outcome sent = SubmitJob(log, files(), settings(), job, dataFileName_, status, wait);
+    const int exitStatus = EndRun(status, sent, job);
+    TellNotifier(log, sent, uuid);
+    return exitStatus;
+  }
 
   bool startServer(const std::string& mode, bool notifier = true) {
     std::vector<std::string> flags = {"--mode", mode, "--user", "alice:s3cret &+#"};
@@ -97,7 +104,7 @@ class SubmitJobTest : public ::testing::Test {
       settings.serverIp = server_.address();
     }
     EXPECT_TRUE(writeSettings(settings));
-    return RunSubmission(log_, uuid, dataFileName_);
+    return submitJob(log_, uuid);
   }
 
   std::vector<std::string> notifications() const {
@@ -233,7 +240,7 @@ TEST_F(SubmitJobTest, EveryWayALoginOrUploadEnds) {
     ASSERT_TRUE(writeSettings(settings));
     std::ostringstream log;
     auto begin = std::chrono::steady_clock::now();
-    EXPECT_EQ(RunSubmission(log, kUuid, dataFileName_, QueueStatus{}, wait), o.status);
+    EXPECT_EQ(submitJob(log, kUuid, QueueStatus{}, wait), o.status);
     EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(8));
     expectLinesInOrder(log.str(), o.lines);
     EXPECT_EQ(log.str().find("server cannot be reached"), std::string::npos) << log.str();
@@ -272,7 +279,7 @@ TEST_F(SubmitJobTest, MissingNotifierIsNotedOnlyOnTheExceptionPath) {
     ASSERT_TRUE(writeSettings(settings));
     std::ostringstream log;
     auto begin = std::chrono::steady_clock::now();
-    EXPECT_EQ(RunSubmission(log, kUuid, dataFileName_), c.status) << c.mode;
+    EXPECT_EQ(submitJob(log, kUuid), c.status) << c.mode;
     EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(3)) << c.mode;
     EXPECT_EQ(log.str().find(" notify res::1\n") != std::string::npos, c.noted) << log.str();
   }
@@ -333,7 +340,7 @@ class WaitTest : public SubmitJobTest {
     QueueStatus on;
     on.on = true;
     testing::internal::CaptureStderr();
-    int status = RunSubmission(log, kUuid, dataFileName_, on, wait);
+    int status = submitJob(log, kUuid, on, wait);
     err = testing::internal::GetCapturedStderr();
     return status;
   }
@@ -439,8 +446,7 @@ TEST_F(WaitTest, EachTryReadsTheSettingsAfresh) {
     EXPECT_TRUE(writeSettings(fresh));
   });
   std::ostringstream log;
-  EXPECT_EQ(RunSubmission(log, kUuid, dataFileName_, QueueStatus{}, std::chrono::seconds(60)), 0)
-      << log.str();
+  EXPECT_EQ(submitJob(log, kUuid, QueueStatus{}, std::chrono::seconds(60)), 0) << log.str();
   signsIn.join();
   ExpectWaitingTries(Unstamped(log.str()), 2);
   EXPECT_EQ(StoredJobs(server.store()).size(), 1u);

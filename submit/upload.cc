@@ -9,7 +9,6 @@
 
 #include "submit/server_address.h"
 #include "util/job_log.h"
-#include "util/paths.h"
 #include "util/safe_file.h"
 
 namespace {
@@ -207,11 +206,12 @@ size_t LogUploadAnswer(void* contents, size_t size, size_t count, void* target) 
   return bytes;
 }
 
-UploadResult uploadFileToQuoradexV2(std::ostream& log, const std::string& serverIp,
-                                    const std::string& token, const JobInfo& job,
-                                    const std::string& dataFileName, const QueueStatus& status) {
+UploadResult uploadFileToQuoradexV2(std::ostream& log, const JobFiles& files,
+                                    const std::string& serverIp, const std::string& token,
+                                    const JobInfo& job, const std::string& dataFileName,
+                                    const QueueStatus& status) {
   Log(log, "uploadFileToQuoradexV2");
-  std::string path = JobFilePath(dataFileName);
+  std::string path = files.Path(dataFileName);
   std::string url = serverBaseAddress(serverIp) + "/quoradex/printservice/fileupload";
   UploadResult sent;
   CURL* curl = curl_easy_init();

@@ -6,6 +6,7 @@
 
 #include "attributes/job_info.h"
 #include "submit/queue_status.h"
+#include "util/job_files.h"
 #include "util/outcome.h"
 
 // How an upload ended: ok when the transfer completed, whatever the server answered; else
@@ -15,11 +16,12 @@ struct UploadResult {
   long httpStatus = 0;  // the answer's HTTP status, when one came
 };
 
-// Sends the job (token, job description, data file from the log directory) as one multipart form.
+// Sends the job (token, job description, data file from the log folder of `files`) as one
+// multipart form.
 // The answer goes to the job log; the progress to the queue, when its status is on.
-UploadResult uploadFileToQuoradexV2(std::ostream& log, const std::string& serverIp,
-                                    const std::string& token, const JobInfo& job,
-                                    const std::string& dataFileName,
+UploadResult uploadFileToQuoradexV2(std::ostream& log, const JobFiles& files,
+                                    const std::string& serverIp, const std::string& token,
+                                    const JobInfo& job, const std::string& dataFileName,
                                     const QueueStatus& status = QueueStatus{});
 
 // The text as the inside of a JSON string: quote, backslash and control characters escaped;

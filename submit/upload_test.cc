@@ -13,7 +13,7 @@
 #include "tests/support/print_server_process.h"
 #include "tests/support/sample_job.h"
 #include "tests/support/scratch_dir.h"
-#include "util/paths.h"
+#include "util/job_files.h"
 
 namespace fs = std::filesystem;
 
@@ -89,7 +89,7 @@ class UploadTest : public ScratchDirTest {
  protected:
   void SetUp() override {
     ScratchDirTest::SetUp();
-    fs::create_directories(paths::kLogDir);
+    fs::create_directories(files().logDir());
     dataFileName_ = "upload-test-" + std::to_string(getpid()) + ".pdf";
     data_ = binaryData(3 * 1024 * 1024 + 17);
     ASSERT_TRUE(WriteFile(dataPath(), data_));
@@ -100,7 +100,9 @@ class UploadTest : public ScratchDirTest {
     ScratchDirTest::TearDown();
   }
 
-  std::string dataPath() const { return std::string(paths::kLogDir) + dataFileName_; }
+  // The job's files in the test's own folder.
+  JobFiles files() const { return JobFiles(dir_ + "log/", dir_ + "run/"); }
+  std::string dataPath() const { return files().Path(dataFileName_); }
 
   bool startServer(const std::vector<std::string>& flags) {
     std::vector<std::string> all = {"--user", "alice:secret"};
@@ -115,7 +117,8 @@ class UploadTest : public ScratchDirTest {
   }
 
   bool upload(const std::string& token) {
-    return uploadFileToQuoradexV2(log_, server_.address(), token, SampleJob(), dataFileName_)
+    return uploadFileToQuoradexV2(log_, files(), server_.address(), token, SampleJob(),
+                                  dataFileName_)
         .outcome.ok();
   }
 
@@ -164,8 +167,8 @@ TEST_F(UploadTest, AnyAnswerCountsAsDone) {
     PrintServerProcess server;
     ASSERT_TRUE(server.start(c.flags));
     std::ostringstream log;
-    EXPECT_TRUE(uploadFileToQuoradexV2(log, server.address(), c.withToken ? "t" : "", SampleJob(),
-                                       dataFileName_)
+    EXPECT_TRUE(uploadFileToQuoradexV2(log, files(), server.address(), c.withToken ? "t" : "",
+                                       SampleJob(), dataFileName_)
                     .outcome.ok());
     EXPECT_NE(log.str().find(c.inLog), std::string::npos) << log.str();
     EXPECT_TRUE(StoredJobs(server.store()).empty());
@@ -178,26 +181,26 @@ TEST_F(UploadTest, UnreadableDataFileSendsNothing) {
   std::string target = dataPath() + ".target";
   ASSERT_TRUE(WriteFile(target, "secret"));
   std::string link = "upload-test-link-" + std::to_string(getpid()) + ".pdf";
-  fs::create_symlink(target, std::string(paths::kLogDir) + link);
+  fs::create_symlink(target, files().Path(link));
   for (const std::string& name : {std::string("no-such-job.pdf"), link}) {
     std::ostringstream log;
-    EXPECT_FALSE(
-        uploadFileToQuoradexV2(log, server_.address(), token, SampleJob(), name).outcome.ok())
+    EXPECT_FALSE(uploadFileToQuoradexV2(log, files(), server_.address(), token, SampleJob(), name)
+                     .outcome.ok())
         << name;
     EXPECT_NE(log.str().find(" curl_easy_perform() failed: Failed to open/read local data"),
               std::string::npos)
         << log.str();
   }
   EXPECT_TRUE(StoredJobs(server_.store()).empty());
-  fs::remove(std::string(paths::kLogDir) + link);
+  fs::remove(files().Path(link));
   fs::remove(target);
 }
 
 TEST_F(UploadTest, BrokenTransfersFail) {
   std::ostringstream log;
   int unused = UnusedLoopbackPort();
-  EXPECT_FALSE(uploadFileToQuoradexV2(log, "127.0.0.1:" + std::to_string(unused), "t", SampleJob(),
-                                      dataFileName_)
+  EXPECT_FALSE(uploadFileToQuoradexV2(log, files(), "127.0.0.1:" + std::to_string(unused), "t",
+                                      SampleJob(), dataFileName_)
                    .outcome.ok());
   EXPECT_NE(log.str().find(" curl_easy_perform() failed: Couldn't connect to server\n"),
             std::string::npos)
@@ -209,8 +212,9 @@ TEST_F(UploadTest, BrokenTransfersFail) {
 
 TEST_F(UploadTest, EndlessAnswerIsLoggedOnlyInPart) {
   ASSERT_TRUE(startServer({"--mode", "huge-answer", "--huge-bytes", "20000000"}));
-  EXPECT_TRUE(uploadFileToQuoradexV2(log_, server_.address(), "t", SampleJob(), dataFileName_)
-                  .outcome.ok());
+  EXPECT_TRUE(
+      uploadFileToQuoradexV2(log_, files(), server_.address(), "t", SampleJob(), dataFileName_)
+          .outcome.ok());
   EXPECT_GT(log_.str().size(), 1000000u);
   EXPECT_LT(log_.str().size(), 1100000u);
 }
@@ -222,7 +226,8 @@ TEST_F(UploadTest, HttpsServerWithSelfSignedCertificateIsAccepted) {
   std::ostringstream ignored;
   std::string https = "https://" + server_.address();
   std::string token = JudgeLogin(authByUserName(ignored, https, "alice", "secret")).token;
-  EXPECT_TRUE(uploadFileToQuoradexV2(log_, https, token, SampleJob(), dataFileName_).outcome.ok());
+  EXPECT_TRUE(
+      uploadFileToQuoradexV2(log_, files(), https, token, SampleJob(), dataFileName_).outcome.ok());
   std::vector<std::string> jobs = StoredJobs(server_.store());
   ASSERT_EQ(jobs.size(), 1u);
   EXPECT_TRUE(ReadFile(jobs[0] + "/" + dataFileName_) == data_);

@@ -1,12 +1,10 @@
 #include "util/job_log.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <ctime>
 
 #include "util/cups_private.h"
-#include "util/paths.h"
+#include "util/job_files.h"
 #include "util/safe_file.h"
 
 std::string getCurrentTimeStr() {
@@ -30,15 +28,13 @@ void LogPlain(std::ostream& log, const std::string& line) {
   log << line << '\n' << std::flush;
 }
 
-bool OpenJobLog(SafeOutFile& log) {
-  std::string path = std::string(paths::kLogDir) + "vlog.txt";
-  mkdir(paths::kLogDir, 0777);
-  bool opened = log.open(path, 0666);
+bool OpenJobLog(const JobFiles& files, SafeOutFile& log) {
+  bool opened = files.OpenJobLog(log);
   int open_error = errno;
   Log(log, "Starting build version:2023-09-01-001");
   if (!opened) {
     errno = open_error;
-    _cupsLangPrintError("ERROR", path.c_str());
+    _cupsLangPrintError("ERROR", files.JobLogPath().c_str());
     return false;
   }
   return true;

@@ -16,8 +16,9 @@ void Log(std::ostream& log, const std::string& key, const std::string& value);
 // One plain line without a time stamp, flushed.
 void LogPlain(std::ostream& log, const std::string& line);
 
+class JobFiles;
 class SafeOutFile;
 
-// Creates the log directory (mode 0777) and opens the job log afresh (mode 0666), writing the
-// version line. On failure prints the CUPS error line naming the log and returns false.
-bool OpenJobLog(SafeOutFile& log);
+// Creates the log folder and opens the job log afresh (JobFiles::OpenJobLog), writing the version
+// line. On failure prints the CUPS error line naming the log and returns false.
+bool OpenJobLog(const JobFiles& files, SafeOutFile& log);

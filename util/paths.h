@@ -1,7 +1,6 @@
 #pragma once
 
-#include <algorithm>
-#include <string>
+#include "util/job_files.h"
 
 // The backend's fixed locations. They are defined once, at build time (paths.cc.in), so nothing a
 // user controls at run time can move them.
@@ -14,18 +13,7 @@ extern const char* const kPageCountProgram;  // prints "Pages: N" for a PDF
 extern const char* const kPlutil;            // the property-list printer, run through the shell
 }  // namespace paths
 
-// A job file's path: the log directory and the file's name (the job UUID and ".ps", ".pdf",
-// ".pjl" for the data, ".ctl" for the control file).
-inline std::string JobFilePath(const std::string& fileName) {
-  return paths::kLogDir + fileName;
-}
-
-// Whether a job UUID may be part of its files' names: ASCII letters, digits and '-' only, so the
-// name stays in the log folder and means nothing to the shell. The backend names its files by this
-// rule, and the check's clean knows them by it; the empty UUID gives the name jobs without one
-// share.
-inline bool CanNameJobFiles(const std::string& uuid) {
-  return std::all_of(uuid.begin(), uuid.end(), [](char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
-  });
+// The job files where the backend and the check keep them.
+inline JobFiles FixedJobFiles() {
+  return JobFiles(paths::kLogDir, paths::kLockDir);
 }

@@ -17,37 +17,6 @@
 // given.
 int OpenNoFollow(const std::string& path, int flags, mode_t mode);
 
-// Any client may pick a job's UUID, so two runs may share a job's files. Each run holds a lock
-// named after its UUID from before it opens the data file until it ends; a second run of the same
-// UUID waits for it. The lock files lie in a folder of their own that only the backend's user
-// (root) can enter: in the log folder any local user could open a job file and hold its lock, and
-// so stop every later run of that job for as long as they liked.
-class JobLock {
- public:
-  JobLock() = default;
-  explicit JobLock(int fd) : fd_(fd) {}
-  JobLock(JobLock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-  JobLock& operator=(JobLock&& other) noexcept;
-  JobLock(const JobLock&) = delete;
-  JobLock& operator=(const JobLock&) = delete;
-  ~JobLock();
-
-  bool held() const { return fd_ >= 0; }
-
- private:
-  int fd_ = -1;
-};
-
-// Takes the lock of the job `uuid` (empty for the jobs without one, which share their files) in
-// `folder` (ending in '/'), made with mode 0700 when missing. Waits at most `waitSeconds` for
-// another run to let go. Fails (not held) with errno EPERM when the folder is not a directory of
-// this process's user that no one else may write, or EWOULDBLOCK when the wait ran out. A lock file
-// removed by the clean while this waited is taken afresh.
-JobLock TakeJobLock(const std::string& folder, const std::string& uuid, int waitSeconds);
-
-// Removes the job's lock file; only while `lock` holds it, so no run waiting for it is cheated.
-void RemoveJobLock(const std::string& folder, const std::string& uuid, const JobLock& lock);
-
 // write(2) until every byte is written, retrying after a signal; false on any other failure.
 bool WriteAll(int fd, const char* data, size_t size);
 

@@ -23,7 +23,7 @@
 
 #include "tests/cups/private_cups.h"
 #include "tests/support/client_settings.h"
-#include "util/safe_file.h"
+#include "util/job_files.h"
 
 namespace {
 
@@ -329,9 +329,10 @@ TEST_P(Clean, RemovesOnlyOldJobFilesOfFinishedJobs) {
   // A running backend holds its job's lock in the root-only folder.
   Plant(std::string(kBusy) + ".pdf", 100, 40);
   const std::string lockDir = std::string(VP_SANDBOX) + "/var/run/virtual-printer/";
-  JobLock running = TakeJobLock(lockDir, kBusy, 0);
+  const JobFiles jobFiles(dir, lockDir);
+  JobLock running = jobFiles.TakeLock(kBusy, 0);
   ASSERT_TRUE(running.held());
-  ASSERT_TRUE(TakeJobLock(lockDir, kOld, 0).held());  // an idle lock the clean removes
+  ASSERT_TRUE(jobFiles.TakeLock(kOld, 0).held());  // an idle lock the clean removes
   std::string victim = world_.root + "/victim";
   ASSERT_TRUE(WriteFile(victim, "not a job file"));
   ASSERT_EQ(symlink(victim.c_str(), (dir + kLinked + ".pjl").c_str()), 0);

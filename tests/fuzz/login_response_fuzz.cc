@@ -95,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   JobInfo job;
   job.documentName = "fuzz";
   std::ostringstream log;
-  const Outcome sent = SubmitJob(log, job, kDataFile);
+  const Outcome sent = SubmitJob(log, FixedJobFiles(), FixedSettingsFiles(), job, kDataFile);
   int status = EndRun(QueueStatus{}, sent, job);
   TellNotifier(log, sent, "fuzz-job");
   Require(status == ExpectedStatus(text), "the exit status follows the login answer");

@@ -120,7 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string listing(reinterpret_cast<const char*>(data), size);
   Require(WriteAll(paths::kSettingsFile, listing), "the settings file is written");
   std::ostringstream log;
-  ConfigInfo config = getServerInfo(log).config;
+  ConfigInfo config = getServerInfo(log, FixedSettingsFiles()).config;
   Reading expected = Expected(ConvertedJson(listing));
   for (const SettingsKey& key : SettingsKeys())
     Require(config.*(key.field) == expected.config.*(key.field), key.key);

@@ -120,7 +120,7 @@ ConfigInfo ReadSettingsAsAJobDoes(std::string& why) {
   SettingsReading reading;
   {
     Quiet quiet;
-    reading = getServerInfo(log);
+    reading = getServerInfo(log, FixedSettingsFiles());
   }
   why = reading.outcome.detail;
   return reading.config;
@@ -254,7 +254,7 @@ CheckLine BackendLine() {
 // ---- The log folder
 
 void CheckLogFolder(Report& report, time_t now) {
-  const std::string dir = paths::kLogDir;
+  const std::string dir = FixedJobFiles().logDir();
   const std::string folder = dir.substr(0, dir.find_last_not_of('/') + 1);
   struct stat info {};
   if (lstat(folder.c_str(), &info) != 0) {

@@ -16,6 +16,7 @@
 #include "config/preferences.h"
 #include "tools/check/job_files.h"
 #include "tools/check/report.h"
+#include "util/job_files.h"
 #include "util/safe_file.h"
 
 namespace {
@@ -105,7 +106,8 @@ void RemoveOld(const OpenedFile& file, bool busy, bool dryRun, time_t now, Tally
 
 // Every job leaves its lock file behind (the folder empties at every start); those no run holds
 // are removed.
-void RemoveIdleLocks(const std::string& lockDir) {
+void RemoveIdleLocks(const JobFiles& files) {
+  const std::string& lockDir = files.lockDir();
   constexpr std::string_view kSuffix = ".lock";
   std::vector<std::string> uuids;
   if (DIR* folder = opendir(lockDir.c_str())) {
@@ -117,8 +119,8 @@ void RemoveIdleLocks(const std::string& lockDir) {
     closedir(folder);
   }
   for (const std::string& uuid : uuids) {
-    JobLock lock = TakeJobLock(lockDir, uuid, 0);
-    RemoveJobLock(lockDir, uuid, lock);
+    JobLock lock = files.TakeLock(uuid, 0);
+    files.RemoveLock(uuid, lock);
   }
 }
 
@@ -133,8 +135,9 @@ std::string Total(const std::string& dir, int days, bool dryRun, const Tally& ta
 
 }  // namespace
 
-CleanOutcome CleanJobFiles(const std::string& dir, const std::string& lockDir, int days,
-                           bool dryRun, time_t now) {
+CleanOutcome CleanJobFiles(const JobFiles& files, int days, bool dryRun, time_t now) {
+  const std::string& dir = files.logDir();
+  const std::string& lockDir = files.lockDir();
   CleanOutcome outcome;
   std::string folder = dir.substr(0, dir.find_last_not_of('/') + 1);
   struct stat info {};
@@ -155,7 +158,7 @@ CleanOutcome CleanJobFiles(const std::string& dir, const std::string& lockDir, i
     // A backend holds its job's lock from spooling until it ends, so a lock that cannot be taken
     // means the job still runs. The one taken here keeps a new run of the job waiting until the
     // files are gone.
-    JobLock lock = TakeJobLock(lockDir, uuid, 0);
+    JobLock lock = files.TakeLock(uuid, 0);
     const bool busy = !lock.held() && errno == EWOULDBLOCK;
     if (!lock.held() && !busy) {
       outcome.lines.push_back("cannot take the locks in " + lockDir + ": " + std::strerror(errno) +
@@ -172,7 +175,7 @@ CleanOutcome CleanJobFiles(const std::string& dir, const std::string& lockDir, i
       close(file.fd);
   }
   if (!dryRun)
-    RemoveIdleLocks(lockDir);
+    RemoveIdleLocks(files);
   outcome.lines.push_back(Total(dir, days, dryRun, tally));
   return outcome;
 }

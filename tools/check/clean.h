@@ -4,18 +4,19 @@
 #include <string>
 #include <vector>
 
+#include "util/job_files.h"
+
 struct CleanOutcome {
   std::vector<std::string> lines;  // each file removed (or that would be), kept or skipped; a total
   bool ok = true;  // false when the folder could not be read or a file could not be removed
 };
 
-// Removes the job files (see job_files.h) in `dir` (ending in '/') last changed more than `days`
-// days before `now`; with `dryRun` only says what it would remove. Never follows a link, and
-// leaves every file of a job whose lock in `lockDir` a running backend holds (locks on the files
+// Removes the job files (JobUuidOf names them) in the log folder of `files` last changed more than
+// `days` days before `now`; with `dryRun` only says what it would remove. Never follows a link,
+// and leaves every file of a job whose lock a running backend holds (locks on the files
 // themselves, which any local user can take, count for nothing). Removes the lock files no run
 // holds.
-CleanOutcome CleanJobFiles(const std::string& dir, const std::string& lockDir, int days,
-                           bool dryRun, time_t now);
+CleanOutcome CleanJobFiles(const JobFiles& files, int days, bool dryRun, time_t now);
 
 // DAYS as the command line or a preferences file gives it: 0 to 36500 in decimal digits.
 bool ParseCleanDays(const std::string& text, int& days);

@@ -5,31 +5,6 @@
 
 #include <algorithm>
 
-#include "util/paths.h"
-
-namespace {
-
-constexpr const char* kExtensions[] = {".ps", ".pdf", ".pjl", ".ctl"};
-constexpr char kTemporary[] = ".tmp";
-
-}  // namespace
-
-std::string JobUuidOf(const std::string& name) {
-  std::string stem = name;
-  if (stem.ends_with(kTemporary))
-    stem.resize(stem.size() - (sizeof kTemporary - 1));
-  size_t dot = stem.rfind('.');
-  // The name that jobs without a UUID share is not one job's.
-  if (dot == std::string::npos || dot == 0 || !CanNameJobFiles(stem.substr(0, dot)))
-    return "";
-  std::string extension = stem.substr(dot);
-  for (const char* known : kExtensions) {
-    if (extension == known)
-      return stem.substr(0, dot);
-  }
-  return "";
-}
-
 bool ListJobFiles(const std::string& dir, std::vector<JobFile>& files) {
   DIR* folder = opendir(dir.c_str());
   if (folder == nullptr)

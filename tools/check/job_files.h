@@ -4,14 +4,9 @@
 #include <string>
 #include <vector>
 
-// The files a job leaves in the log folder: "<uuid>.ps", ".pdf", ".pjl" (the data), "<uuid>.ctl"
-// (the control file) and "<uuid>.<ext>.tmp" (what a PDF wrap cut short leaves), the UUID being
-// one the backend names files by (util/paths.h). Only names of that exact shape count; CUPS's own
-// logs, vlog.txt and the shared name ".pdf" of jobs without a UUID never do.
+#include "util/job_files.h"
 
-// The UUID of a job file's name, or empty when the name is not a job file's.
-std::string JobUuidOf(const std::string& name);
-
+// A file a job left in the log folder, known by the backend's own name rule (JobUuidOf).
 struct JobFile {
   std::string name;
   unsigned long long bytes = 0;

@@ -74,8 +74,7 @@ int Clean(const Arguments& arguments) {
       return configured.ok ? 0 : 1;
     days = configured.days;
   }
-  CleanOutcome outcome =
-      CleanJobFiles(paths::kLogDir, paths::kLockDir, days, arguments.dryRun, std::time(nullptr));
+  CleanOutcome outcome = CleanJobFiles(FixedJobFiles(), days, arguments.dryRun, std::time(nullptr));
   for (const std::string& line : outcome.lines)
     std::printf("%s\n", line.c_str());
   return outcome.ok ? 0 : 1;
