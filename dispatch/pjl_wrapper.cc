@@ -119,12 +119,11 @@ bool AddContentToEnd(const std::string& path, const std::string& content) {
   return true;
 }
 
-bool WrapPdfInPjl(std::ostream& log, const std::string& dataPath, const std::string& title,
-                  const JobInfo& job) {
+bool WrapPdfInPjl(std::ostream& log, const std::string& dataPath, const JobInfo& job) {
   Log(log, "Processing pdf");
   // A header without its trailer, or a trailer without its header, is no envelope a printer
   // reads: the trailer comes only after the header, and the caller sends neither half alone.
-  if (!AddContentToBeginning(dataPath, PjlHeader(title, job))) {
+  if (!AddContentToBeginning(dataPath, PjlHeader(job.documentName, job))) {
     Log(log, "PJL envelope not added: the data file could not be rewritten");
     return false;
   }

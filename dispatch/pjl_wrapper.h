@@ -15,8 +15,7 @@ bool AddContentToBeginning(const std::string& path, const std::string& content);
 // Reports on standard output; true when the content was added.
 bool AddContentToEnd(const std::string& path, const std::string& content);
 
-// Wraps a PDF data file in place in the PJL envelope that carries the job name (the title), copies,
-// binding and duplex. Only for PDF data; PostScript and PJL data are sent as they are. False, with
-// a job-log line, when the envelope is not whole: the job must then not be sent.
-bool WrapPdfInPjl(std::ostream& log, const std::string& dataPath, const std::string& title,
-                  const JobInfo& job);
+// Wraps a PDF data file in place in the PJL envelope that carries the job name (the document name),
+// copies, binding and duplex. Only for PDF data; PostScript and PJL data are sent as they are.
+// False, with a job-log line, when the envelope is not whole: the job must then not be sent.
+bool WrapPdfInPjl(std::ostream& log, const std::string& dataPath, const JobInfo& job);
