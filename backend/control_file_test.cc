@@ -12,21 +12,6 @@ namespace {
 
 using ControlFile = ScratchDirTest;
 
-// Each line its own line of the file, a title holding a line end on one.
-TEST_F(ControlFile, WritesTheSummaryLines) {
-  const std::string path = dir_ + "1f2e.ctl";
-  SafeOutFile control;
-  ASSERT_TRUE(control.open(path, 0666));
-  JobInfo job;
-  job.documentName = "My\nReport";
-  job.pages = "12";
-  std::ostringstream log;
-  WriteControlFile(log, control, job, "1f2e.pdf", {{"PageSize", "Legal"}}, "HP", PpdFile());
-  EXPECT_EQ(ReadFile(path),
-            "DataFile:1f2e.pdf\nDocumentName:My Report\nAllPage:12\nCopyCount:\nPaper:Le\n"
-            "Color:\nDuplexing:\nPageOrientation:Portrait\nDriverName:HP\n");
-}
-
 TEST_F(ControlFile, ReplacesControlFileOfEarlierJob) {
   const std::string path = dir_ + ".ctl";
   std::ofstream(path) << std::string(1000, 'x');

@@ -1,5 +1,7 @@
 #include "dispatch/parser_selection.h"
 
+#include <iterator>
+
 #include "attributes/driver_features.h"
 #include "attributes/page_language.h"
 #include "attributes/print_file_parsers.h"
@@ -51,17 +53,22 @@ JobInfo Defaults(const std::string& title, int copies) {
 }
 
 // The parser's record replaces the defaults as a whole, but for the title, which is the job's.
-JobInfo ParseDriverOutput(std::ostream& log, const std::string& dataPath,
-                          const std::string& driverModel, PageLanguageReader& language) {
+// The decision alone: the model's family, with its log lines; no file is read.
+const DriverFamily& ChooseFamily(std::ostream& log, const std::string& driverModel) {
   for (const DriverFamily& family : kDriverFamilies) {
     if (driverModel.find(family.modelContains) == std::string::npos)
       continue;
     Log(log, family.logLine);
     if (family.logsDriverColour)
       DriverModelNamesColour(log, driverModel);
-    return family.parse(log, dataPath, &language);
+    return family;
   }
-  return JobInfo();
+  return kDriverFamilies[std::size(kDriverFamilies) - 1];  // the empty name matches every model
+}
+
+JobInfo ParseDriverOutput(std::ostream& log, const std::string& dataPath,
+                          const std::string& driverModel, PageLanguageReader& language) {
+  return ChooseFamily(log, driverModel).parse(log, dataPath, &language);
 }
 
 void FillEmpty(std::ostream& log, const char* label, const std::string& value,
