@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "attributes/print_settings.h"
+
 std::vector<std::string> strSplit(const std::string& text, const std::string& delimiters) {
   std::vector<std::string> pieces;
   size_t start = 0;
@@ -18,7 +20,7 @@ std::vector<std::string> strSplit(const std::string& text, const std::string& de
 }
 
 OptionsMap GetKeyValue(const char* options) {
-  return GetKeyValue(strSplit(options ? options : "", " "));
+  return ReadJobOptions(options ? options : "").map;
 }
 
 OptionsMap GetKeyValue(const std::vector<std::string>& tokens) {

@@ -16,7 +16,6 @@ struct JobInfo {
   std::string documentName;  // the job title
   std::string paper;         // paper size name, such as "A4"
   std::string orientation;   // such as "Portrait"
-  std::string extraField;    // never set or read
   std::string driverName;    // the driver model string
 };
 
@@ -26,7 +25,8 @@ using OptionsMap = std::map<std::string, std::string>;
 // The non-empty pieces of text between any of the delimiter characters.
 std::vector<std::string> strSplit(const std::string& text, const std::string& delimiters);
 
-// Options argument ("k=v k2=v2") -> map. Tokens that are not exactly key=value are skipped.
+// Options argument ("k=v k2=v2") -> map, the map of ReadJobOptions. Tokens that are not exactly
+// key=value are skipped.
 OptionsMap GetKeyValue(const char* options);
 OptionsMap GetKeyValue(const std::vector<std::string>& tokens);
 

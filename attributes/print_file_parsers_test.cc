@@ -49,8 +49,7 @@ class PrintFileParsers : public ScratchDirTest {
     EXPECT_EQ(info.copies, c.expected.copies);
     EXPECT_EQ(info.color, c.expected.color);
     EXPECT_EQ(info.duplex, c.expected.duplex);
-    EXPECT_EQ(info.binding + info.documentName + info.paper + info.orientation + info.extraField +
-                  info.driverName,
+    EXPECT_EQ(info.binding + info.documentName + info.paper + info.orientation + info.driverName,
               "");
     EXPECT_EQ(out, c.expected.out);
     std::istringstream lines(log.str());

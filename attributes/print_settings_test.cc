@@ -28,6 +28,27 @@ TEST(PrintSettings, OnePairPerSpaceSeparatedToken) {
   }
 }
 
+// Both views from one reading, the odd tokens each view treats its own way included.
+TEST(PrintSettings, OneReadingGivesTheMapAndTheList) {
+  struct Case {
+    std::string text;
+    OptionsMap map;
+    std::vector<OptionPair> settings;
+  } cases[] = {
+      {"a==b", {{"a", "b"}}, {{"a", "=b"}}},
+      {"a=b=c", {}, {{"a", "b=c"}}},
+      {"=b a=", {}, {{"", "b"}, {"a", ""}}},
+      {"k=1  k=2 ", {{"k", "2"}}, {{"k", "1"}, {"", ""}, {"k", "2"}, {"", ""}}},
+      {"flag a=1\tb", {{"a", "1\tb"}}, {{"", ""}, {"a", "1\tb"}}},
+      {"", {}, {{"", ""}}},
+  };
+  for (const Case& c : cases) {
+    const JobOptions options = ReadJobOptions(c.text);
+    EXPECT_EQ(options.map, c.map) << c.text;
+    EXPECT_EQ(options.settings, c.settings) << c.text;
+  }
+}
+
 TEST(PrintSettings, SplitsAtTheFirstEquals) {
   struct Case {
     std::string token;

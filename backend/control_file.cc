@@ -1,5 +1,6 @@
 #include "backend/control_file.h"
 
+#include "dispatch/job_summary.h"
 #include "util/job_log.h"
 
 Outcome OpenControlFile(std::ostream& log, const JobFiles& files, SafeOutFile& control,
@@ -8,4 +9,14 @@ Outcome OpenControlFile(std::ostream& log, const JobFiles& files, SafeOutFile& c
   if (!files.OpenControl(control, jobUuid))
     return {Failure::kNoControlFile, files.ControlPath(jobUuid)};
   return {};
+}
+
+void WriteControlFile(std::ostream& log, SafeOutFile& control, JobInfo& job,
+                      const std::string& dataFileName, const OptionsMap& options,
+                      const std::string& driverModel, const PpdFile& ppd) {
+  if (!control.is_open())
+    return;
+  for (const std::string& line : SummariseJob(log, job, dataFileName, options, driverModel, ppd))
+    control << line << '\n' << std::flush;
+  control.close();
 }

@@ -2,7 +2,6 @@
 
 #include <string_view>
 
-#include "attributes/ppd_file.h"
 #include "util/job_log.h"
 
 namespace {
@@ -21,8 +20,6 @@ std::string LoggedEntry(std::string_view entry) {
   return std::string(entry);
 }
 
-}  // namespace
-
 std::string PpdPathFromEnvironment(const char* const envp[]) {
   for (int i = 0; envp && envp[i]; ++i) {
     std::string_view entry = envp[i];
@@ -32,9 +29,12 @@ std::string PpdPathFromEnvironment(const char* const envp[]) {
   return "";
 }
 
-std::string ReadDriverModel(std::ostream& log, const char* const envp[]) {
+}  // namespace
+
+DriverInput ReadDriver(std::ostream& log, const char* const envp[]) {
   Log(log, "start write ctrl file");
-  std::string model = "unknown";
+  DriverInput driver;
+  driver.model = "unknown";
   Log(log, "parser ppd");
 
   int count = 0;
@@ -43,24 +43,24 @@ std::string ReadDriverModel(std::ostream& log, const char* const envp[]) {
   }
   // CUPS names the queue's PPD in PPD=; its model name is the one place the model is certain to
   // be. Entry 28 stays the fallback for callers that put the model there.
-  const std::string ppdPath = PpdPathFromEnvironment(envp);
-  if (!ppdPath.empty()) {
-    const PpdFile ppd = ReadPpd(ppdPath);
-    for (const std::string& limit : ppd.limits)
+  driver.ppdPath = PpdPathFromEnvironment(envp);
+  if (!driver.ppdPath.empty()) {
+    driver.ppd = ReadPpd(driver.ppdPath);
+    for (const std::string& limit : driver.ppd.limits)
       LogPlain(log, limit);
-    const std::string& ppdModel = ppd.modelName;
-    if (!ppdModel.empty()) {
-      LogPlain(log, "model:" + ppdModel);
-      return ppdModel;
+    if (!driver.ppd.modelName.empty()) {
+      driver.model = driver.ppd.modelName;
+      LogPlain(log, "model:" + driver.model);
+      return driver;
     }
   }
   if (count > kDriverModelEntry) {
     std::string entry = envp[kDriverModelEntry];
     size_t equals = entry.find('=');
     if (equals != std::string::npos) {
-      model = entry.substr(equals + 1);
-      LogPlain(log, "model:" + model);
+      driver.model = entry.substr(equals + 1);
+      LogPlain(log, "model:" + driver.model);
     }
   }
-  return model;
+  return driver;
 }

@@ -3,9 +3,15 @@
 #include <ostream>
 #include <string>
 
-// Logs every environment entry and returns the driver model string: the *ModelName of the PPD file
-// that PPD= names, else the value of entry 28, else "unknown".
-std::string ReadDriverModel(std::ostream& log, const char* const envp[]);
+#include "attributes/ppd_file.h"
 
-// The queue's PPD file, as CUPS names it in PPD=; empty when the environment names none.
-std::string PpdPathFromEnvironment(const char* const envp[]);
+// The queue's driver as the environment names it, read once per job.
+struct DriverInput {
+  std::string model;    // the PPD's *ModelName, else the value of entry 28, else "unknown"
+  std::string ppdPath;  // PPD=, empty when the environment names none
+  PpdFile ppd;          // the file PPD= names, read once; not readable when there is none
+};
+
+// Logs every environment entry, and the PPD's bounds where it went beyond them, and returns the
+// driver.
+DriverInput ReadDriver(std::ostream& log, const char* const envp[]);

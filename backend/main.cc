@@ -16,11 +16,12 @@
 #include "attributes/job_info.h"
 #include "backend/control_file.h"
 #include "backend/driver_model.h"
+#include "backend/job_input.h"
+#include "backend/pdf_job.h"
 #include "backend/run_end.h"
 #include "backend/run_loop.h"
 #include "backend/spool.h"
 #include "config/device_options.h"
-#include "dispatch/job_summary.h"
 #include "dispatch/parser_selection.h"
 #include "dispatch/pjl_wrapper.h"
 #include "submit/submission.h"
@@ -76,11 +77,14 @@ int main(int argc, char* argv[], char* envp[]) {
   if (!OpenJobLog(files, log))
     return 1;
   LogArguments(log, argv);
-  const DeviceOptions device = ReadDeviceOptions(log, ReadDeviceUri(log, argv));
+  JobInput input;
+  input.device = ReadDeviceOptions(log, ReadDeviceUri(log, argv));
+  const DeviceOptions& device = input.device;
   const QueueStatus queueStatus{device.statusLines, argv[4], argc == 7};
-  const std::string title = argv[3];
-  const std::string optionsText = argv[5];
-  OptionsMap options = GetKeyValue(argv[5]);
+  input.title = argv[3];
+  input.copies = atoi(argv[4]);
+  input.options = ReadJobOptions(argv[5]);
+  const OptionsMap& options = input.options.map;
   if (argc == 7)
     LogPlain(log, std::string("PrintDataFile:") + argv[6]);
 
@@ -90,25 +94,24 @@ int main(int argc, char* argv[], char* envp[]) {
   const std::string dataPath = files.Path(spool.dataFileName);
   const bool isPdf = spool.extension == ".pdf";
 
-  const std::string driverModel = ReadDriverModel(log, envp);
-  const std::string ppdPath = PpdPathFromEnvironment(envp);
+  input.driver = ReadDriver(log, envp);
+  const JobInput& in = input;
+  const DriverInput& driver = in.driver;
   SafeOutFile control;
   const Outcome controlFile = OpenControlFile(log, files, control, spool.jobUuid);
 
   JobInfo job =
-      SelectParser(log, spool.extension, dataPath, driverModel, title, atoi(argv[4]), ppdPath);
-  if (isPdf) {
-    ApplyPrintSettings(log, job, optionsText, ppdPath);
-    CountPdfPages(log, job, dataPath);
-  }
+      SelectParser(log, spool.extension, dataPath, driver.model, in.title, in.copies, driver.ppd);
+  if (isPdf)
+    SettlePdfJob(log, job, in, dataPath);
   if (controlFile.ok())
-    WriteJobSummary(log, control, job, spool.dataFileName, title, options, driverModel, ppdPath);
+    WriteControlFile(log, control, job, spool.dataFileName, options, driver.model, driver.ppd);
   Log(log, "tbytes", std::to_string(spool.copiedBytes));
   if (!spool.outcome.ok()) {
     Log(log, "print data incomplete, job not submitted");
     return EndRun(queueStatus, spool.outcome);
   }
-  const Outcome wrapped = isPdf ? WrapPdfInPjl(log, dataPath, title, job) : Outcome{};
+  const Outcome wrapped = isPdf ? WrapPdfInPjl(log, dataPath, job) : Outcome{};
   if (!wrapped.ok()) {
     Log(log, "PJL envelope incomplete, job not submitted");
     return EndRun(queueStatus, wrapped);

@@ -8,7 +8,7 @@
 
 #include "attributes/page_language.h"
 #include "attributes/print_file_parsers.h"
-#include "dispatch/job_summary.h"
+#include "dispatch/page_count.h"
 #include "tests/support/files.h"
 #include "tests/support/scratch_dir.h"
 

@@ -570,7 +570,8 @@ Operation OnePassBackend(const std::string Bench::*input, const char* name) {
     std::string error = CopyLoop(b.*input, copy, seconds);
     JobInfo job;
     Clock::time_point start = Clock::now();
-    WithBackendStreams(b, [&] { job = SelectParser(b.log, ".pjl", copy, "unknown", "t", 1, ""); });
+    WithBackendStreams(
+        b, [&] { job = SelectParser(b.log, ".pjl", copy, "unknown", "t", 1, PpdFile()); });
     seconds += SecondsSince(start);
     return !error.empty()                          ? error
            : job.pages.empty() || job.pages == "0" ? "no page count found"

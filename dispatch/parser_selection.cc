@@ -1,7 +1,11 @@
 #include "dispatch/parser_selection.h"
 
+#include <iterator>
+
+#include "attributes/driver_features.h"
 #include "attributes/page_language.h"
 #include "attributes/print_file_parsers.h"
+#include "dispatch/pdf_settings.h"
 #include "dispatch/ppd_meaning.h"
 #include "util/job_log.h"
 
@@ -38,13 +42,6 @@ const DriverFamily kDriverFamilies[] = {
      }},
 };
 
-// Any spelling of "color" in the model name, even inside a longer word, means a colour device.
-bool LogDriverColour(std::ostream& log, const std::string& driverModel) {
-  bool colour = findCaseInsensitive(driverModel, "Color") != std::string::npos;
-  Log(log, colour ? "driver contain Color" : "driver contain Grayscale");
-  return colour;
-}
-
 JobInfo Defaults(const std::string& title, int copies) {
   JobInfo job;
   job.documentName = title;
@@ -55,18 +52,23 @@ JobInfo Defaults(const std::string& title, int copies) {
   return job;
 }
 
-// The parser's record replaces the defaults as a whole.
-JobInfo ParseDriverOutput(std::ostream& log, const std::string& dataPath,
-                          const std::string& driverModel, PageLanguageReader& language) {
+// The parser's record replaces the defaults as a whole, but for the title, which is the job's.
+// The decision alone: the model's family, with its log lines; no file is read.
+const DriverFamily& ChooseFamily(std::ostream& log, const std::string& driverModel) {
   for (const DriverFamily& family : kDriverFamilies) {
     if (driverModel.find(family.modelContains) == std::string::npos)
       continue;
     Log(log, family.logLine);
     if (family.logsDriverColour)
-      LogDriverColour(log, driverModel);
-    return family.parse(log, dataPath, &language);
+      DriverModelNamesColour(log, driverModel);
+    return family;
   }
-  return JobInfo();
+  return kDriverFamilies[std::size(kDriverFamilies) - 1];  // the empty name matches every model
+}
+
+JobInfo ParseDriverOutput(std::ostream& log, const std::string& dataPath,
+                          const std::string& driverModel, PageLanguageReader& language) {
+  return ChooseFamily(log, driverModel).parse(log, dataPath, &language);
 }
 
 void FillEmpty(std::ostream& log, const char* label, const std::string& value,
@@ -103,21 +105,21 @@ void ApplyGreyDrawing(std::ostream& log, JobInfo& job, const PageLanguageFinding
 
 JobInfo SelectParser(std::ostream& log, const std::string& extension, const std::string& dataPath,
                      const std::string& driverModel, const std::string& title, int copies,
-                     const std::string& ppdPath) {
+                     const PpdFile& ppd) {
   Log(log, "begin parser file");
   JobInfo job = Defaults(title, copies);
   if (extension == ".ps" || extension == ".pjl") {
     PageLanguageReader language;
     job = ParseDriverOutput(log, dataPath, driverModel, language);
+    job.documentName = title;
     const PageLanguageFindings findings = language.Finish();
     ApplyPageLanguage(log, job, findings);
-    ApplyPpdMeaning(log, job, dataPath, ppdPath);
+    if (ppd.readable)
+      ApplyPpdMeaning(log, job, ReadDriverFeatures(dataPath), ppd);
     ApplyGreyDrawing(log, job, findings);
     return job;
   }
-  if (extension != ".pdf")
-    return job;
-  Log(log, "using pdf driver parser");
-  job.color = LogDriverColour(log, driverModel) ? "Color" : "Grayscale";
+  if (extension == ".pdf")
+    Log(log, "using pdf driver parser");
   return job;
 }

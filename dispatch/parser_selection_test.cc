@@ -4,6 +4,8 @@
 
 #include <sstream>
 
+#include "attributes/print_settings.h"
+#include "dispatch/pdf_settings.h"
 #include "tests/support/files.h"
 #include "tests/support/scratch_dir.h"
 
@@ -58,7 +60,7 @@ TEST_F(ParserSelection, DriverFamilyChoosesTheParser) {
     std::string path = Write(kDriverOutput, c.extension);
     std::ostringstream log;
     ::testing::internal::CaptureStdout();
-    JobInfo job = SelectParser(log, c.extension, path, c.model, "Title", 7, "");
+    JobInfo job = SelectParser(log, c.extension, path, c.model, "Title", 7, PpdFile());
     ::testing::internal::GetCapturedStdout();
 
     std::vector<std::string> messages = Unstamped(log.str());
@@ -67,12 +69,12 @@ TEST_F(ParserSelection, DriverFamilyChoosesTheParser) {
     ASSERT_GE(messages.size(), expected.size()) << where;
     messages.resize(expected.size());
     EXPECT_EQ(messages, expected) << where;
-    // Nothing of the defaults survives a parser run.
+    // Nothing of the defaults survives a parser run but the title, which is the job's.
     EXPECT_EQ(job.color, c.color) << where;
     EXPECT_EQ(job.duplex, c.duplex) << where;
     EXPECT_EQ(job.pages, "5") << where;
     EXPECT_EQ(job.copies, "4") << where;
-    EXPECT_EQ(job.documentName, "") << where;
+    EXPECT_EQ(job.documentName, "Title") << where;
   }
 }
 
@@ -91,7 +93,8 @@ TEST_F(ParserSelection, PdfKeepsDefaultsAndTakesColourFromModel) {
   for (const Case& c : cases) {
     std::string path = Write(kDriverOutput, ".pdf");
     std::ostringstream log;
-    JobInfo job = SelectParser(log, ".pdf", path, c.model, "My Report", c.copies, "");
+    JobInfo job = SelectParser(log, ".pdf", path, c.model, "My Report", c.copies, PpdFile());
+    ApplyPdfSettings(log, job, c.model, ReadJobOptions(""), PpdFile());
     EXPECT_EQ(
         Unstamped(log.str()),
         (std::vector<std::string>{"begin parser file", "using pdf driver parser", c.colourLine}))
@@ -320,7 +323,7 @@ TEST_F(ParserSelection, PpdSaysWhatTheDriversFeaturesDo) {
     std::string ppd = c.ppd.empty() ? dir_ + "missing.ppd" : Write(c.ppd, ".ppd");
     std::ostringstream log;
     ::testing::internal::CaptureStdout();
-    JobInfo job = SelectParser(log, ".ps", data, c.model, "Title", 1, ppd);
+    JobInfo job = SelectParser(log, ".ps", data, c.model, "Title", 1, ReadPpd(ppd));
     ::testing::internal::GetCapturedStdout();
     std::vector<std::string> plain;
     for (const std::string& line : Unstamped(log.str())) {
@@ -350,7 +353,7 @@ TEST_F(ParserSelection, PageLanguageFillsWhatMarkersLeaveEmpty) {
   for (const Case& c : cases) {
     std::ostringstream log;
     ::testing::internal::CaptureStdout();
-    JobInfo job = SelectParser(log, ".pjl", Write(c.data, ".pjl"), c.model, "Title", 1, "");
+    JobInfo job = SelectParser(log, ".pjl", Write(c.data, ".pjl"), c.model, "Title", 1, PpdFile());
     ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(job.pages, c.pages) << c.name;
     EXPECT_EQ(job.copies, c.copies) << c.name;

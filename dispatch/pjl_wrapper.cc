@@ -116,12 +116,11 @@ Outcome AddContentToEnd(const std::string& path, const std::string& content) {
   return Say("Content added to the end of the file.", Failure::kNone);
 }
 
-Outcome WrapPdfInPjl(std::ostream& log, const std::string& dataPath, const std::string& title,
-                     const JobInfo& job) {
+Outcome WrapPdfInPjl(std::ostream& log, const std::string& dataPath, const JobInfo& job) {
   Log(log, "Processing pdf");
   // A header without its trailer, or a trailer without its header, is no envelope a printer
   // reads: the trailer comes only after the header, and the caller sends neither half alone.
-  Outcome header = AddContentToBeginning(dataPath, PjlHeader(title, job));
+  Outcome header = AddContentToBeginning(dataPath, PjlHeader(job.documentName, job));
   if (!header.ok()) {
     Log(log, "PJL envelope not added: the data file could not be rewritten");
     return header;

@@ -16,9 +16,8 @@ Outcome AddContentToBeginning(const std::string& path, const std::string& conten
 // Reports on standard output; on failure, kEnvelopeIncomplete with that report.
 Outcome AddContentToEnd(const std::string& path, const std::string& content);
 
-// Wraps a PDF data file in place in the PJL envelope that carries the job name (the title), copies,
-// binding and duplex. Only for PDF data; PostScript and PJL data are sent as they are.
+// Wraps a PDF data file in place in the PJL envelope that carries the job name (the document name),
+// copies, binding and duplex. Only for PDF data; PostScript and PJL data are sent as they are.
 // kEnvelopeIncomplete, with a job-log line, when the envelope is not whole: the job must then not
 // be sent.
-Outcome WrapPdfInPjl(std::ostream& log, const std::string& dataPath, const std::string& title,
-                     const JobInfo& job);
+Outcome WrapPdfInPjl(std::ostream& log, const std::string& dataPath, const JobInfo& job);

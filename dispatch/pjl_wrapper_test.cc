@@ -79,7 +79,9 @@ TEST_F(PjlWrapper, WrapsWithExactEnvelope) {
     WriteFile(data_, c.data);
     std::ostringstream log;
     ::testing::internal::CaptureStdout();
-    EXPECT_TRUE(WrapPdfInPjl(log, data_, c.title, c.job).ok()) << c.name;
+    JobInfo job = c.job;
+    job.documentName = c.title;
+    EXPECT_TRUE(WrapPdfInPjl(log, data_, job).ok()) << c.name;
     std::string out = ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(ReadFile(data_), c.expected) << c.name;
     EXPECT_EQ(
@@ -163,7 +165,7 @@ TEST_F(PjlWrapper, WrapThatCannotAddItsHeaderAddsNothing) {
   WriteFile(data_, "%PDF-");
   std::ostringstream log;
   ::testing::internal::CaptureStdout();
-  Outcome wrapped = WrapPdfInPjl(log, data_, "T", Job("1", "OneSided", ""));
+  Outcome wrapped = WrapPdfInPjl(log, data_, Job("1", "OneSided", ""));
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Failed to create temporary file.\n");
   EXPECT_EQ(wrapped.failure, Failure::kEnvelopeIncomplete);
   EXPECT_EQ(wrapped.detail, "Failed to create temporary file.");

@@ -64,19 +64,26 @@ bool HasOptionFor(const PpdFile& ppd, std::string JobInfo::*field,
 }
 
 // The code behind a feature: the PPD choice's, or for a PJL header command the command itself.
-bool CodeOf(const PpdFile& ppd, const DriverFeature& feature, std::string& name,
-            std::string& code) {
+// `option` and `choice` stay null for a PJL command.
+struct FeatureCode {
+  std::string name, code;
+  const PpdOption* option = nullptr;
+  const PpdChoice* choice = nullptr;
+};
+
+bool CodeOf(const PpdFile& ppd, const DriverFeature& feature, FeatureCode& found) {
+  found = {};
   if (feature.option.empty()) {
-    name = "PJL header " + feature.choice;
-    code = feature.choice;
+    found.name = "PJL header " + feature.choice;
+    found.code = feature.choice;
     return true;
   }
-  const PpdOption* option = ppd.Find(feature.option);
-  const PpdChoice* choice = option ? option->Find(feature.choice) : nullptr;
-  if (!choice)
+  found.option = ppd.Find(feature.option);
+  found.choice = found.option ? found.option->Find(feature.choice) : nullptr;
+  if (!found.choice)
     return false;
-  name = "*" + feature.option + " " + feature.choice;
-  code = choice->code;
+  found.name = "*" + feature.option + " " + feature.choice;
+  found.code = found.choice->code;
   return true;
 }
 
@@ -115,36 +122,37 @@ bool Offers(const PpdOption& option, std::span<const std::string_view> words) {
 // Gray", "Colour Separation") are not. `named` tells whether the choice names grey or colour; a
 // colour mode's other choices ("Auto", "Printer setting") print colour on a colour device, as any
 // ColorModel but the grey ones does.
-std::string ColourByName(const PpdFile& ppd, const DriverFeature& feature, bool& named) {
-  const PpdOption* option = ppd.Find(feature.option);
-  const PpdChoice* choice = option ? option->Find(feature.choice) : nullptr;
+std::string ColourByName(const PpdFile& ppd, const PpdOption& option, const PpdChoice& choice,
+                         bool& named) {
   named = false;
-  if (!choice || !NamesAny(option->keyword + " " + option->text, kColourOptionWords) ||
-      !Offers(*option, kGreyWords) || !Offers(*option, kColourChoiceWords))
+  if (!NamesAny(option.keyword + " " + option.text, kColourOptionWords) ||
+      !Offers(option, kGreyWords) || !Offers(option, kColourChoiceWords))
     return "";
-  const std::vector<std::string> words = Words(choice->name + " " + choice->text);
+  const std::vector<std::string> words = Words(choice.name + " " + choice.text);
   named = HasWord(words, kGreyWords) || HasWord(words, kColourChoiceWords);
   if (HasWord(words, kGreyWords))
     return "Grayscale";
   return named || ppd.colorDevice != false ? "Color" : "";
 }
 
-Decisions ReadFeatures(std::ostream& log, const PpdFile& ppd, const std::string& dataPath) {
+Decisions ReadFeatures(std::ostream& log, const PpdFile& ppd,
+                       const std::vector<DriverFeature>& features) {
   Decisions decisions;
-  std::string name, code;
-  for (const DriverFeature& feature : ReadDriverFeatures(dataPath)) {
-    if (!CodeOf(ppd, feature, name, code))
+  FeatureCode found;
+  for (const DriverFeature& feature : features) {
+    if (!CodeOf(ppd, feature, found))
       continue;
-    if (!feature.option.empty() && ppd.Find(feature.option)->Find(feature.choice)->codeCut)
+    const std::string& name = found.name;
+    if (found.choice && found.choice->codeCut)
       LogPlain(log, "the code of " + name + " is longer than " + std::to_string(kLongestCode) +
                         " bytes: only its start was read");
-    const CodeEffect effect = ReadDeviceCode(code);
-    if (effect.said.empty() && !feature.option.empty()) {
-      const PpdChoice* choice = ppd.Find(feature.option)->Find(feature.choice);
+    const CodeEffect effect = ReadDeviceCode(found.code);
+    if (effect.said.empty() && found.choice) {
+      const PpdChoice& choice = *found.choice;
       bool named = false;
-      const std::string colour = ColourByName(ppd, feature, named);
+      const std::string colour = ColourByName(ppd, *found.option, choice, named);
       Decide(named ? decisions.colorByName : decisions.colorByMode, colour, name,
-             " by its name \"" + (choice->text.empty() ? choice->name : choice->text) +
+             " by its name \"" + (choice.text.empty() ? choice.name : choice.text) +
                  "\" (its code sets nothing the backend reads)");
     }
     const std::string why = ", whose code sets " + effect.said;
@@ -166,14 +174,11 @@ void Apply(std::ostream& log, const Decision& decision, const char* label, std::
 
 }  // namespace
 
-void ApplyPpdMeaning(std::ostream& log, JobInfo& job, const std::string& dataPath,
-                     const std::string& ppdPath) {
-  if (ppdPath.empty())
-    return;
-  const PpdFile ppd = ReadPpd(ppdPath);
+void ApplyPpdMeaning(std::ostream& log, JobInfo& job, const std::vector<DriverFeature>& features,
+                     const PpdFile& ppd) {
   if (!ppd.readable)
     return;
-  const Decisions decisions = ReadFeatures(log, ppd, dataPath);
+  const Decisions decisions = ReadFeatures(log, ppd, features);
   const Decision& colour = !decisions.color.value.empty()         ? decisions.color
                            : !decisions.colorByName.value.empty() ? decisions.colorByName
                                                                   : decisions.colorByMode;

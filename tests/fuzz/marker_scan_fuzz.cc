@@ -172,8 +172,8 @@ bool Same(const Outcome& a, const Outcome& b) {
   const JobInfo& y = b.info;
   return x.color == y.color && x.pages == y.pages && x.duplex == y.duplex &&
          x.binding == y.binding && x.copies == y.copies && x.documentName == y.documentName &&
-         x.paper == y.paper && x.orientation == y.orientation && x.extraField == y.extraField &&
-         x.driverName == y.driverName && a.out == b.out && a.log == b.log;
+         x.paper == y.paper && x.orientation == y.orientation && x.driverName == y.driverName &&
+         a.out == b.out && a.log == b.log;
 }
 
 }  // namespace

@@ -60,7 +60,7 @@ JobInfo AnyJob(FuzzedDataProvider& input) {
   JobInfo job;
   for (std::string JobInfo::*field :
        {&JobInfo::color, &JobInfo::pages, &JobInfo::duplex, &JobInfo::binding, &JobInfo::copies,
-        &JobInfo::documentName, &JobInfo::paper, &JobInfo::orientation, &JobInfo::extraField}) {
+        &JobInfo::documentName, &JobInfo::paper, &JobInfo::orientation}) {
     job.*field = input.ConsumeRandomLengthString(64);
   }
   job.driverName = input.ConsumeRemainingBytesAsString();
