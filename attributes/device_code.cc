@@ -4,6 +4,8 @@
 #include <cctype>
 #include <vector>
 
+namespace vp {
+
 namespace {
 
 enum class Syntax { kPostScript, kPjl };
@@ -159,3 +161,5 @@ CodeEffect ReadDeviceCode(std::string_view code) {
   }
   return effect;
 }
+
+}  // namespace vp

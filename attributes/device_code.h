@@ -5,6 +5,8 @@
 
 #include "attributes/job_info.h"
 
+namespace vp {
+
 // What a piece of driver code makes the device do to colour and sides: PostScript setpagedevice
 // keys (/Duplex, /Tumble, /ProcessColorModel) and PJL SET variables (DUPLEX, BINDING, RENDERMODE,
 // DATAMODE, GRAYSCALE). Code that sets none of them (a vendor's own operators) decides nothing.
@@ -17,3 +19,5 @@ struct CodeEffect {
 // branches on the device (ifelse), where the first branch is the one the choice asks for. PJL
 // lines are read wherever they stand, one command per line; `<hex>` must already be decoded.
 CodeEffect ReadDeviceCode(std::string_view code);
+
+}  // namespace vp

@@ -12,6 +12,8 @@
 #include "attributes/ppd_file.h"
 #include "util/safe_file.h"
 
+namespace vp {
+
 namespace {
 
 constexpr size_t kLongestLine = 4096;
@@ -173,3 +175,5 @@ std::vector<DriverFeature> ReadDriverFeatures(const std::string& path, size_t bl
   close(fd);
   return reader.Features();
 }
+
+}  // namespace vp

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace vp {
+
 // The features a driver wrote into a job: the PPD choices it marked ("%%BeginFeature: *Duplex
 // DuplexNoTumble") and the PJL commands of the job's own PJL header, in the order the device
 // meets them.
@@ -22,3 +24,5 @@ struct DriverFeature {
 // unreadable one gives no features.
 std::vector<DriverFeature> ReadDriverFeatures(const std::string& path,
                                               size_t blockSize = size_t{64} << 10);
+
+}  // namespace vp

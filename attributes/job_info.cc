@@ -5,6 +5,8 @@
 
 #include "attributes/print_settings.h"
 
+namespace vp {
+
 std::vector<std::string> strSplit(const std::string& text, const std::string& delimiters) {
   std::vector<std::string> pieces;
   size_t start = 0;
@@ -44,3 +46,5 @@ size_t findCaseInsensitive(const std::string& text, const std::string& word) {
     return std::string::npos;
   return static_cast<size_t>(it - text.begin());
 }
+
+}  // namespace vp

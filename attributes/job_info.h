@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace vp {
+
 // A job's attributes, from the moment the print data is read until the job is uploaded.
 // A fresh record has every field empty; parsers fill only what they find.
 struct JobInfo {
@@ -32,3 +34,5 @@ OptionsMap GetKeyValue(const std::vector<std::string>& tokens);
 
 // Position of the first ASCII-case-insensitive occurrence of word in text, or std::string::npos.
 size_t findCaseInsensitive(const std::string& text, const std::string& word);
+
+}  // namespace vp

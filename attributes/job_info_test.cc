@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+namespace vp {
+
 namespace {
 
 TEST(StrSplit, DropsEmptyPieces) {
@@ -55,3 +57,5 @@ TEST(FindCaseInsensitive, FindsAsciiLettersRegardlessOfCase) {
 }
 
 }  // namespace
+
+}  // namespace vp

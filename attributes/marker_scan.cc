@@ -13,6 +13,8 @@
 #include "util/job_log.h"
 #include "util/safe_file.h"
 
+namespace vp {
+
 namespace {
 
 constexpr size_t kNone = static_cast<size_t>(-1);
@@ -293,3 +295,5 @@ JobInfo ScanMarkers(std::ostream& log, const std::string& path, std::span<const 
   close(b.fd);
   return info;
 }
+
+}  // namespace vp

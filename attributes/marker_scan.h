@@ -10,6 +10,8 @@
 #include "attributes/job_info.h"
 #include "attributes/page_language.h"
 
+namespace vp {
+
 // Drivers leave the job's attributes as marker lines (PostScript comments, PJL commands) in their
 // output. One scan serves every driver family; the families differ only in their marker tables.
 
@@ -57,3 +59,5 @@ std::optional<std::string> CountValue(const std::string& value);
 // same pass.
 JobInfo ScanMarkers(std::ostream& log, const std::string& path, std::span<const Marker> markers,
                     size_t blockSize = kScanBlockSize, PageLanguageReader* language = nullptr);
+
+}  // namespace vp

@@ -8,6 +8,8 @@
 #include "tests/support/scratch_dir.h"
 #include "util/job_log.h"
 
+namespace vp {
+
 namespace {
 
 using ScanFiles = ScratchDirTest;
@@ -233,3 +235,5 @@ TEST_F(ScanFiles, EmptyFileAndEmptyTableFindNothing) {
 }
 
 }  // namespace
+
+}  // namespace vp

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string_view>
 
+namespace vp {
+
 namespace {
 
 constexpr std::string_view kUniversalExit = "\x1b%-12345X";
@@ -759,3 +761,5 @@ PageLanguageFindings PageLanguageReader::Finish() {
       !colourUsed_ && (language_ == PageLanguage::kPclXl || language_ == PageLanguage::kPcl5);
   return findings;
 }
+
+}  // namespace vp

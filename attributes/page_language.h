@@ -6,6 +6,8 @@
 
 #include "attributes/job_info.h"
 
+namespace vp {
+
 // What the printer will do with a job that is not PostScript: pages, copies, sides and colour
 // read from the page-description language itself. Drivers for PCL XL, PCL 5 and raster printers
 // leave no marker lines; the language's own commands say what the device prints.
@@ -129,3 +131,5 @@ class PageLanguageReader {
   unsigned char rasterStep_ = 0;
   uint64_t urfPagesLeft_ = 0;
 };
+
+}  // namespace vp

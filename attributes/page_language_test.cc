@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace vp {
+
 namespace {
 
 using namespace std::string_literals;
@@ -226,3 +228,5 @@ TEST(PageLanguageReader, ReadsWhatThePrinterPrints) {
 }
 
 }  // namespace
+
+}  // namespace vp

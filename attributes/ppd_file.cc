@@ -10,6 +10,8 @@
 #include <map>
 #include <set>
 
+namespace vp {
+
 namespace {
 
 int HexValue(char c) {
@@ -284,3 +286,5 @@ PpdFile ReadPpd(const std::string& path) {
                          " choices: the later ones were not read");
   return ppd;
 }
+
+}  // namespace vp

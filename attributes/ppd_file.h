@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+namespace vp {
+
 // The few things the backend needs from the queue's PPD file: its options with their choices'
 // code and defaults, whether the device prints colour, its default paper and its model name.
 //
@@ -60,3 +62,5 @@ PpdFile ReadPpd(const std::string& path);
 // PPD quoting: every <hex digits> substring stands for the bytes it spells (white space between
 // the digits is allowed). Anything else, "<<" of a PostScript dictionary included, stays as it is.
 std::string DecodePpdHex(std::string_view text);
+
+}  // namespace vp

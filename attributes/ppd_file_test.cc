@@ -6,6 +6,8 @@
 #include "attributes/driver_features.h"
 #include "tests/support/scratch_dir.h"
 
+namespace vp {
+
 namespace {
 
 TEST(PpdCode, HexAndWhatTheCodeSets) {
@@ -133,3 +135,5 @@ TEST_F(PpdFileTest, FeaturesComeFromTheHeaderAndSetupInAnyBlockSize) {
 }
 
 }  // namespace
+
+}  // namespace vp

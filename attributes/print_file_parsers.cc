@@ -4,6 +4,8 @@
 
 #include "attributes/marker_scan.h"
 
+namespace vp {
+
 namespace {
 
 constexpr std::string_view kRgb[] = {"RGB"};
@@ -88,3 +90,5 @@ JobInfo GetPrintFile_HP(const std::string& path, PageLanguageReader* language) {
 JobInfo GetPrintFile_KM(const std::string& path, PageLanguageReader* language) {
   return ScanWithoutLog(path, kKMMarkers, language);
 }
+
+}  // namespace vp

@@ -6,6 +6,8 @@
 #include "attributes/job_info.h"
 #include "attributes/page_language.h"
 
+namespace vp {
+
 // Page count, copy count, colour and duplex from a driver's output in the spool data file. Each
 // family reads its own driver's markers; a file that cannot be read gives an empty record. A
 // `language` reader, when given, reads the page language in the same pass over the file.
@@ -22,3 +24,5 @@ JobInfo GetPrintFile_HP(const std::string& path, PageLanguageReader* language = 
 
 // KONICA MINOLTA drivers, with their own colour and duplex features.
 JobInfo GetPrintFile_KM(const std::string& path, PageLanguageReader* language = nullptr);
+
+}  // namespace vp

@@ -9,6 +9,8 @@
 #include "tests/support/scratch_dir.h"
 #include "util/job_log.h"
 
+namespace vp {
+
 namespace {
 
 using Parser = std::function<JobInfo(std::ostream&, const std::string&)>;
@@ -279,3 +281,5 @@ TEST_F(PrintFileParsers, MissingFileGivesEmptyRecordWithoutReport) {
 }
 
 }  // namespace
+
+}  // namespace vp

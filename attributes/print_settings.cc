@@ -1,5 +1,7 @@
 #include "attributes/print_settings.h"
 
+namespace vp {
+
 namespace {
 
 void ReadToken(JobOptions& options, const std::string& token) {
@@ -35,3 +37,5 @@ OptionPair splitKeyValue(const std::string& token) {
   }
   return {token.substr(0, equals), token.substr(equals + 1)};
 }
+
+}  // namespace vp

@@ -6,6 +6,8 @@
 
 #include "attributes/job_info.h"
 
+namespace vp {
+
 // The options argument as an ordered list of key/value pairs, one per space-separated token. Unlike
 // the options map it keeps order, repeated keys and malformed tokens, so positions stay meaningful.
 using OptionPair = std::pair<std::string, std::string>;
@@ -29,3 +31,5 @@ std::vector<OptionPair> parsePrintSettings(const std::string& text);
 // Cuts a token at its first "=": key before, value after (further "=" included). A token without
 // "=" gives two empty texts.
 OptionPair splitKeyValue(const std::string& token);
+
+}  // namespace vp

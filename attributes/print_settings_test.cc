@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+namespace vp {
+
 namespace {
 
 TEST(PrintSettings, OnePairPerSpaceSeparatedToken) {
@@ -62,3 +64,5 @@ TEST(PrintSettings, SplitsAtTheFirstEquals) {
 }
 
 }  // namespace
+
+}  // namespace vp

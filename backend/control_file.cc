@@ -3,6 +3,8 @@
 #include "dispatch/job_summary.h"
 #include "util/job_log.h"
 
+namespace vp {
+
 Outcome OpenControlFile(std::ostream& log, const JobFiles& files, SafeOutFile& control,
                         const std::string& jobUuid) {
   Log(log, "begin write ctl");
@@ -20,3 +22,5 @@ void WriteControlFile(std::ostream& log, SafeOutFile& control, JobInfo& job,
     control << line << '\n' << std::flush;
   control.close();
 }
+
+}  // namespace vp

@@ -10,6 +10,8 @@
 #include "util/outcome.h"
 #include "util/safe_file.h"
 
+namespace vp {
+
 // Opens the control file beside the data file; its lines are written once the job's attributes are
 // settled. A control file that does not open (kNoControlFile) only means no summary.
 Outcome OpenControlFile(std::ostream& log, const JobFiles& files, SafeOutFile& control,
@@ -21,3 +23,5 @@ Outcome OpenControlFile(std::ostream& log, const JobFiles& files, SafeOutFile& c
 void WriteControlFile(std::ostream& log, SafeOutFile& control, JobInfo& job,
                       const std::string& dataFileName, const OptionsMap& options,
                       const std::string& driverModel, const PpdFile& ppd);
+
+}  // namespace vp

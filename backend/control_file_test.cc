@@ -8,6 +8,8 @@
 #include "tests/support/files.h"
 #include "tests/support/scratch_dir.h"
 
+namespace vp {
+
 namespace {
 
 using ControlFile = ScratchDirTest;
@@ -43,3 +45,5 @@ TEST_F(ControlFile, SkippedWhenControlFileDidNotOpen) {
 }
 
 }  // namespace
+
+}  // namespace vp

@@ -4,6 +4,8 @@
 
 #include "util/job_log.h"
 
+namespace vp {
+
 namespace {
 
 constexpr int kDriverModelEntry = 28;
@@ -64,3 +66,5 @@ DriverInput ReadDriver(std::ostream& log, const char* const envp[]) {
   }
   return driver;
 }
+
+}  // namespace vp

@@ -5,6 +5,8 @@
 
 #include "attributes/ppd_file.h"
 
+namespace vp {
+
 // The queue's driver as the environment names it, read once per job.
 struct DriverInput {
   std::string model;    // the PPD's *ModelName, else the value of entry 28, else "unknown"
@@ -15,3 +17,5 @@ struct DriverInput {
 // Logs every environment entry, and the PPD's bounds where it went beyond them, and returns the
 // driver.
 DriverInput ReadDriver(std::ostream& log, const char* const envp[]);
+
+}  // namespace vp

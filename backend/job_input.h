@@ -6,6 +6,8 @@
 #include "backend/driver_model.h"
 #include "config/device_options.h"
 
+namespace vp {
+
 // What a job is given, read once from the arguments, the environment and the PPD; every stage
 // after takes what it needs from it.
 struct JobInput {
@@ -15,3 +17,5 @@ struct JobInput {
   DeviceOptions device;
   DriverInput driver;
 };
+
+}  // namespace vp

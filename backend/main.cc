@@ -31,6 +31,8 @@
 #include "util/safe_file.h"
 #include "util/safe_text.h"
 
+namespace vp {
+
 namespace {
 
 constexpr char kDiscoveryLine[] =
@@ -47,6 +49,10 @@ void LogArguments(std::ostream& log, char* argv[]) {
 }
 
 }  // namespace
+
+}  // namespace vp
+
+using namespace vp;
 
 int main(int argc, char* argv[], char* envp[]) {
   setbuf(stderr, nullptr);

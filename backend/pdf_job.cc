@@ -5,6 +5,8 @@
 #include "dispatch/page_count.h"
 #include "dispatch/pdf_settings.h"
 
+namespace vp {
+
 void SettlePdfJob(std::ostream& log, JobInfo& job, const JobInput& input,
                   const std::string& dataPath) {
   for (const OptionPair& setting : input.options.settings)
@@ -12,3 +14,5 @@ void SettlePdfJob(std::ostream& log, JobInfo& job, const JobInput& input,
   ApplyPdfSettings(log, job, input.driver.model, input.options, input.driver.ppd);
   CountPdfPages(log, job, dataPath);
 }
+
+}  // namespace vp

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+namespace vp {
+
 namespace {
 
 const std::string kDuplexKey = "com.apple.print.PrintSettings.PMDuplexing..n.";
@@ -21,3 +23,5 @@ TEST(SettlePdfJob, EchoesEveryPairInOrder) {
 }
 
 }  // namespace
+
+}  // namespace vp

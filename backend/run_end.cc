@@ -2,6 +2,8 @@
 
 #include <cups/backend.h>
 
+namespace vp {
+
 namespace {
 
 // What the queue shows on each road where the server cannot take the job.
@@ -86,3 +88,5 @@ int EndRun(const QueueStatus& status, const Outcome& outcome, const JobInfo& job
   }
   return end.exitStatus;
 }
+
+}  // namespace vp

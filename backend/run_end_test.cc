@@ -3,6 +3,8 @@
 #include <cups/backend.h>
 #include <gtest/gtest.h>
 
+namespace vp {
+
 namespace {
 
 using Line = RunEnd::Line;
@@ -48,3 +50,5 @@ TEST(RunEndFor, EveryOutcomeEndsWithItsStatusAndLine) {
 }
 
 }  // namespace
+
+}  // namespace vp

@@ -16,6 +16,8 @@
 #include "util/device_write.h"
 #include "util/platform.h"
 
+namespace vp {
+
 namespace {
 
 // What CUPS's loops print for the SNMP socket, device address, back-channel and side channel that
@@ -159,3 +161,5 @@ int64_t backendRunLoop(int print_fd, int device_fd) {
     total += wrote;
   }
 }
+
+}  // namespace vp

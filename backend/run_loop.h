@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace vp {
+
 // The CUPS backend run loops, reduced to what a backend without a device needs: no SNMP socket,
 // device address, back-channel, state or side channel. Their debug lines still name those, switched
 // off, as every CUPS backend's do.
@@ -19,3 +21,5 @@ int backendWaitLoop();
 // Copies print_fd to device_fd in 8192-byte blocks; the bytes written, or -1 on a read error or
 // a write error that cannot be retried.
 int64_t backendRunLoop(int print_fd, int device_fd);
+
+}  // namespace vp

@@ -15,6 +15,8 @@
 
 #include "util/cups_private.h"
 
+namespace vp {
+
 namespace {
 
 struct Pipe {
@@ -230,3 +232,5 @@ TEST(CupsMessages, LinesHaveTheSchedulersForms) {
 }
 
 }  // namespace
+
+}  // namespace vp

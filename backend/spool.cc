@@ -14,6 +14,8 @@
 #include "util/job_files.h"
 #include "util/job_log.h"
 
+namespace vp {
+
 namespace {
 
 constexpr size_t kFirstBlockSize = 1024;
@@ -132,3 +134,5 @@ SpoolResult SpoolPrintData(std::ostream& log, const JobFiles& files, int print_f
   close(device_fd);
   return result;
 }
+
+}  // namespace vp

@@ -10,6 +10,8 @@
 #include "util/outcome.h"
 #include "util/safe_file.h"
 
+namespace vp {
+
 // What spooling hands on to the later stages.
 struct SpoolResult {
   // kNoData or kJobFilesUnavailable: the run ends now; kDataIncomplete: the copy fell short.
@@ -40,3 +42,5 @@ std::string JobUuidFromOptions(std::ostream& log, const OptionsMap& options);
 // so that the job is counted once.
 SpoolResult SpoolPrintData(std::ostream& log, const JobFiles& files, int print_fd,
                            const OptionsMap& options, const QueueStatus& status = QueueStatus{});
+
+}  // namespace vp

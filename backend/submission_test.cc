@@ -20,6 +20,8 @@
 #include "tests/support/scratch_dir.h"
 #include "util/job_files.h"
 
+namespace vp {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -454,3 +456,5 @@ TEST_F(WaitTest, EachTryReadsTheSettingsAfresh) {
 }
 
 }  // namespace
+
+}  // namespace vp

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+namespace vp {
+
 namespace {
 
 constexpr size_t kOutBlock = 1 << 20;
@@ -301,3 +303,5 @@ std::string SizeName(uint64_t size) {
   }
   return std::to_string(size);
 }
+
+}  // namespace vp

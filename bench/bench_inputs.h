@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+namespace vp {
+
 // Print jobs made up for the benchmarks, written in blocks so that a 1 GiB job needs no more memory
 // than a small one. The same size always gives the same bytes.
 
@@ -24,3 +26,5 @@ uint64_t ParseSize(const std::string& text);
 
 // The size as the flag would be written: "100K", "10M", "1G", or bytes.
 std::string SizeName(uint64_t size);
+
+}  // namespace vp

@@ -12,6 +12,8 @@
 #include "tests/support/files.h"
 #include "tests/support/scratch_dir.h"
 
+namespace vp {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -126,3 +128,5 @@ TEST_F(BenchInputs, SameSizeGivesSameBytes) {
 }
 
 }  // namespace
+
+}  // namespace vp

@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstdio>
 
+namespace vp {
+
 namespace {
 
 std::vector<char*> CStrings(std::vector<std::string>& texts) {
@@ -139,3 +141,5 @@ void StopServer(ServerProcess& server) {
 std::vector<std::string> BaselineEnvironment() {
   return {"PATH=/usr/bin:/bin", "LC_ALL=C"};
 }
+
+}  // namespace vp

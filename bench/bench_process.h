@@ -6,6 +6,8 @@
 #include <thread>
 #include <vector>
 
+namespace vp {
+
 // Child processes for the baselines (cat, grep, curl), the backend and the print server.
 
 // Descriptors a child gets as its standard streams; -1 gives it /dev/null.
@@ -52,3 +54,5 @@ void StopServer(ServerProcess& server);
 // The environment the baselines run in: a plain PATH and the C locale, so grep compares bytes as
 // the backend does.
 std::vector<std::string> BaselineEnvironment();
+
+}  // namespace vp

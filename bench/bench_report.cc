@@ -7,6 +7,8 @@
 
 #include "bench/bench_inputs.h"
 
+namespace vp {
+
 namespace {
 
 // One line of the table: the backend's benchmarks against the sum of the baselines' ones.
@@ -421,3 +423,5 @@ std::string MarkdownReport(const ReportFacts& facts, const Measures& measures) {
       << "\nShort of their aim in this run: " << ShortList(measures) << ".\n";
   return out.str();
 }
+
+}  // namespace vp

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace vp {
+
 // What the benchmarks measured, by benchmark name: one time per repetition (seconds per
 // iteration), the bytes one iteration moves, the peak resident memory of a child process.
 struct Measure {
@@ -52,3 +54,5 @@ std::string MarkdownReport(const ReportFacts& facts, const Measures& measures);
 
 // Median of the repetitions, 0 when there are none.
 double Median(std::vector<double> values);
+
+}  // namespace vp

@@ -14,6 +14,10 @@
 #include <cerrno>
 #include <cstdio>
 
+namespace vp {}  // namespace vp
+
+using namespace vp;
+
 int main(int argc, char** argv) {
   if (argc < 3) {
     fputs("usage: vp_peak_rss RESULT-FILE PROGRAM [ARGUMENT...]\n", stderr);

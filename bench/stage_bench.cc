@@ -35,6 +35,8 @@
 #include "util/paths.h"
 #include "util/safe_file.h"
 
+namespace vp {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -743,6 +745,10 @@ bool BackendFailed(const Measures& measures) {
 }
 
 }  // namespace
+
+}  // namespace vp
+
+using namespace vp;
 
 int main(int argc, char** argv) {
   Bench b;

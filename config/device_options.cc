@@ -9,6 +9,8 @@
 
 #include "util/job_log.h"
 
+namespace vp {
+
 namespace {
 
 struct BooleanOption {
@@ -115,3 +117,5 @@ std::string ReadDeviceUri(std::ostream& log, char* argv[]) {
                  std::to_string(strlen(given)) + " bytes: options beyond that are ignored");
   return read;
 }
+
+}  // namespace vp

@@ -3,6 +3,8 @@
 #include <ostream>
 #include <string>
 
+namespace vp {
+
 // Per-queue switches an administrator sets in the query of the queue's device URI, as CUPS's own
 // backends take theirs ("virtual-printer:/?status=on").
 struct DeviceOptions {
@@ -21,3 +23,5 @@ DeviceOptions ReadDeviceOptions(std::ostream& log, const std::string& deviceUri)
 // keeps only its first 1023 bytes and drops the rest without a word, options included: the job
 // log then says so.
 std::string ReadDeviceUri(std::ostream& log, char* argv[]);
+
+}  // namespace vp

@@ -10,6 +10,8 @@
 
 #include "tests/support/files.h"
 
+namespace vp {
+
 namespace {
 
 TEST(DeviceOptions, QueryOfTheDeviceUri) {
@@ -117,3 +119,5 @@ TEST(DeviceOptions, WaitInSeconds) {
 }
 
 }  // namespace
+
+}  // namespace vp

@@ -13,6 +13,8 @@
 #include "util/platform.h"
 #include "util/shell_quote.h"
 
+namespace vp {
+
 namespace {
 
 // A property list of ours is listed in milliseconds; a FIFO in its place would wait forever.
@@ -88,3 +90,5 @@ bool ListPropertyList(std::ostream& log, const std::string& plutil, const std::s
   }
   return bounded;
 }
+
+}  // namespace vp

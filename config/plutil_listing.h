@@ -5,6 +5,8 @@
 #include <ostream>
 #include <string>
 
+namespace vp {
+
 // No property list of ours lists to more than this: beyond it the file is not one of them, and
 // its listing is dropped rather than kept in memory or on disk.
 constexpr size_t kMaxPlutilListingBytes = size_t{1} << 20;
@@ -16,3 +18,5 @@ constexpr size_t kMaxPlutilListingBytes = size_t{1} << 20;
 // true otherwise, whatever plutil's exit status: a listing it could not make fails to parse later.
 bool ListPropertyList(std::ostream& log, const std::string& plutil, const std::string& file,
                       const std::function<bool(const char*, size_t)>& sink);
+
+}  // namespace vp

@@ -10,6 +10,8 @@
 #include "config/plutil_listing.h"
 #include "util/paths.h"
 
+namespace vp {
+
 namespace {
 
 // A preferences domain of ours holds a handful of keys; a larger file is not one.
@@ -79,3 +81,5 @@ PreferenceValue ReadPreference(const std::vector<std::string>& files, const std:
   }
   return result;
 }
+
+}  // namespace vp

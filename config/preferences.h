@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+namespace vp {
+
 // A setting of a macOS preferences domain, read as the system keeps it for every user: the
 // administrator's /Library/Preferences/<domain>.plist and the one a configuration profile (MDM)
 // installs in /Library/Managed Preferences/, which wins.
@@ -17,3 +19,5 @@ struct PreferenceValue {
 // larger than a preferences file can be, or not a property list is a problem, so that a broken
 // profile never quietly gives way to an older setting.
 PreferenceValue ReadPreference(const std::vector<std::string>& files, const std::string& key);
+
+}  // namespace vp

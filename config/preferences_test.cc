@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+namespace vp {
+
 namespace {
 
 // A folder of this process's own: tests in other processes run beside it.
@@ -106,3 +108,5 @@ TEST_F(Preferences, ManagedWinsAndABrokenFileNeverGivesWay) {
 }
 
 }  // namespace
+
+}  // namespace vp

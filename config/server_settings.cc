@@ -19,6 +19,8 @@
 #include "util/safe_file.h"
 #include "util/safe_text.h"
 
+namespace vp {
+
 namespace {
 
 constexpr char kNoListing[] = "Could not open the file!";
@@ -241,3 +243,5 @@ std::string fix_json_str(const std::string& text) {
   replaceAll(result, "\"\"", "\",\"");
   return result;
 }
+
+}  // namespace vp

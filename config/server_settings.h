@@ -6,6 +6,8 @@
 
 #include "util/outcome.h"
 
+namespace vp {
+
 // The client application's settings, one field per settings key of the same name. A field is empty
 // when its key is absent and "," when the key holds an empty string.
 struct ConfigInfo {
@@ -73,3 +75,5 @@ std::string formatToJSON(const std::string& text);
 
 // Puts a comma between adjacent strings: every "" becomes ",".
 std::string fix_json_str(const std::string& text);
+
+}  // namespace vp

@@ -19,6 +19,8 @@
 #include <nlohmann/json.hpp>
 
 #include "util/quoted_input.h"
+
+namespace vp {
 namespace {
 
 // A folder of this process's own: tests in other processes run beside it.
@@ -391,3 +393,5 @@ TEST_F(ServerSettings, NeverWritesThroughAPlantedSymlink) {
 }
 
 }  // namespace
+
+}  // namespace vp

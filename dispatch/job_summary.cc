@@ -4,6 +4,8 @@
 #include "util/job_log.h"
 #include "util/safe_text.h"
 
+namespace vp {
+
 namespace {
 
 void AddLine(std::ostream& log, std::vector<std::string>& lines, const std::string& key,
@@ -36,3 +38,5 @@ std::vector<std::string> SummariseJob(std::ostream& log, JobInfo& job,
   AddLine(log, lines, "DriverName", job.driverName);
   return lines;
 }
+
+}  // namespace vp

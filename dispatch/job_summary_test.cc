@@ -8,6 +8,8 @@
 #include "tests/support/ppd_defaults.h"
 #include "tests/support/sample_job.h"
 
+namespace vp {
+
 namespace {
 
 struct SummaryCase {
@@ -94,3 +96,5 @@ TEST(SummariseJob, KeepsEachValueOnOneLine) {
 }
 
 }  // namespace
+
+}  // namespace vp

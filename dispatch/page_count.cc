@@ -10,6 +10,8 @@
 #include "util/paths.h"
 #include "util/safe_file.h"
 
+namespace vp {
+
 namespace {
 
 // Closes on every way out, so the child is always reaped; its exit status tells nothing the
@@ -58,3 +60,5 @@ void CountPdfPages(std::ostream& log, JobInfo& job, const std::string& dataPath)
   Log(log, "parser pagecount:" + output.text);
   job.pages = output.text;
 }
+
+}  // namespace vp

@@ -16,6 +16,8 @@
 #include "tests/support/test_pdf.h"
 #include "util/job_log.h"
 
+namespace vp {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -102,3 +104,5 @@ TEST(CountPdfPages, JobGoesOnWhenTheProgramCannotStart) {
 }
 
 }  // namespace
+
+}  // namespace vp

@@ -2,6 +2,8 @@
 
 #include "util/job_log.h"
 
+namespace vp {
+
 std::string DecidePaper(std::ostream& log, const OptionsMap& options, const PpdFile& ppd) {
   auto option = options.find("PageSize");
   std::string paper = option != options.end() ? option->second : ppd.Default("PageSize");
@@ -13,3 +15,5 @@ std::string DecidePaper(std::ostream& log, const OptionsMap& options, const PpdF
   }
   return paper;
 }
+
+}  // namespace vp

@@ -9,6 +9,8 @@
 #include "dispatch/ppd_meaning.h"
 #include "util/job_log.h"
 
+namespace vp {
+
 namespace {
 
 using Parser = JobInfo (*)(std::ostream& log, const std::string& path,
@@ -123,3 +125,5 @@ JobInfo SelectParser(std::ostream& log, const std::string& extension, const std:
     Log(log, "using pdf driver parser");
   return job;
 }
+
+}  // namespace vp

@@ -9,6 +9,8 @@
 #include "tests/support/files.h"
 #include "tests/support/scratch_dir.h"
 
+namespace vp {
+
 namespace {
 
 // Markers of every family, chosen so that each parser reads a different colour/duplex pair:
@@ -361,3 +363,5 @@ TEST_F(ParserSelection, PageLanguageFillsWhatMarkersLeaveEmpty) {
 }
 
 }  // namespace
+
+}  // namespace vp

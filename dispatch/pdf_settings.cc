@@ -7,6 +7,8 @@
 
 #include "util/job_log.h"
 
+namespace vp {
+
 namespace {
 
 constexpr char kColorKey[] = "com.apple.print.PrintSettings.PMColorSpaceModel..n.";
@@ -170,3 +172,5 @@ void ApplyPdfSettings(std::ostream& log, JobInfo& job, const std::string& driver
   if (!dialogColour)
     ResolveColour(log, job, options.map, ppd);
 }
+
+}  // namespace vp

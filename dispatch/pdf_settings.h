@@ -7,6 +7,8 @@
 #include "attributes/ppd_file.h"
 #include "attributes/print_settings.h"
 
+namespace vp {
+
 // Any spelling of "color" in the model name, even inside a longer word, means a colour device; the
 // job log says which it is.
 bool DriverModelNamesColour(std::ostream& log, const std::string& driverModel);
@@ -18,3 +20,5 @@ bool DriverModelNamesColour(std::ostream& log, const std::string& driverModel);
 // log line names the source that decided.
 void ApplyPdfSettings(std::ostream& log, JobInfo& job, const std::string& driverModel,
                       const JobOptions& options, const PpdFile& ppd);
+
+}  // namespace vp

@@ -7,6 +7,8 @@
 #include "tests/support/files.h"
 #include "tests/support/ppd_defaults.h"
 
+namespace vp {
+
 namespace {
 
 const std::string kColorKey = "com.apple.print.PrintSettings.PMColorSpaceModel..n.";
@@ -144,3 +146,5 @@ TEST(ApplyPdfSettings, DialogSettingsSetColourAndDuplex) {
 }
 
 }  // namespace
+
+}  // namespace vp

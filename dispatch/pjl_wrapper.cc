@@ -15,6 +15,8 @@
 #include "util/safe_file.h"
 #include "util/safe_text.h"
 
+namespace vp {
+
 namespace {
 
 constexpr char kJobStart[] = "\x1b%-12345X@PJL JOB NAME=";
@@ -130,3 +132,5 @@ Outcome WrapPdfInPjl(std::ostream& log, const std::string& dataPath, const JobIn
     Log(log, "PJL envelope incomplete: its trailer could not be written");
   return trailer;
 }
+
+}  // namespace vp

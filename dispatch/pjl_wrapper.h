@@ -6,6 +6,8 @@
 #include "attributes/job_info.h"
 #include "util/outcome.h"
 
+namespace vp {
+
 // Puts `content` before the existing bytes of the file at `path`. The file is rewritten through
 // its temporary name (JobFiles::TemporaryPath) and replaced in one rename, so its data is never
 // only under the temporary name; on any failure the file stays as it was. Reports on standard
@@ -21,3 +23,5 @@ Outcome AddContentToEnd(const std::string& path, const std::string& content);
 // kEnvelopeIncomplete, with a job-log line, when the envelope is not whole: the job must then not
 // be sent.
 Outcome WrapPdfInPjl(std::ostream& log, const std::string& dataPath, const JobInfo& job);
+
+}  // namespace vp

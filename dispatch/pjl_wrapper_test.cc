@@ -15,6 +15,8 @@
 #include <iterator>
 #include <sstream>
 
+namespace vp {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -246,3 +248,5 @@ TEST_F(PjlWrapper, WriteErrorLeavesDataFileUnchanged) {
 }
 
 }  // namespace
+
+}  // namespace vp

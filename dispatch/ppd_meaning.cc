@@ -11,6 +11,8 @@
 #include "attributes/ppd_file.h"
 #include "util/job_log.h"
 
+namespace vp {
+
 namespace {
 
 // What decided one attribute, for its log line.
@@ -211,3 +213,5 @@ void ApplyPpdMeaning(std::ostream& log, JobInfo& job, const std::vector<DriverFe
     job.color = "Grayscale";
   }
 }
+
+}  // namespace vp

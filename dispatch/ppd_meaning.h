@@ -9,6 +9,8 @@
 #include "attributes/job_info.h"
 #include "attributes/ppd_file.h"
 
+namespace vp {
+
 // PostScript and PJL jobs, after the family parser: the features the driver wrote, read through
 // the queue's PPD for what their code makes the device do. Colour and duplex so decided replace
 // the parser's, one plain log line each. Where nothing decides and the job said nothing, a PPD
@@ -17,3 +19,5 @@
 // nothing changes. `features` are those the data file holds (ReadDriverFeatures).
 void ApplyPpdMeaning(std::ostream& log, JobInfo& job, const std::vector<DriverFeature>& features,
                      const PpdFile& ppd);
+
+}  // namespace vp

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+namespace vp {
+
 namespace {
 
 PpdFile ReadablePpd() {
@@ -52,3 +54,5 @@ TEST(ApplyPpdMeaning, DecidesFromTheFeaturesRead) {
 }
 
 }  // namespace
+
+}  // namespace vp

@@ -11,6 +11,8 @@
 #include "util/json_reading.h"
 #include "util/safe_text.h"
 
+namespace vp {
+
 namespace {
 
 constexpr long kTimeoutSeconds = 5;
@@ -223,3 +225,5 @@ LoginAnswer authByUserName(std::ostream& log, const std::string& serverIp,
   Log(log, "Request failed. Error code: " + std::to_string(answer.curlResult));
   return answer;
 }
+
+}  // namespace vp

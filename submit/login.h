@@ -6,6 +6,8 @@
 #include <ostream>
 #include <string>
 
+namespace vp {
+
 // What came of a login request.
 struct LoginAnswer {
   bool answered = false;   // the server sent an answer, with any HTTP status
@@ -70,3 +72,5 @@ std::string TraceText(curl_infotype type, const std::string& text);
 // The login address for the given server and credentials (used as given).
 std::string loginAddress(const std::string& serverIp, const std::string& userName,
                          const std::string& password);
+
+}  // namespace vp

@@ -8,6 +8,8 @@
 #include "tests/support/print_server_process.h"
 #include "tests/support/scratch_dir.h"
 
+namespace vp {
+
 namespace {
 
 constexpr char kLoginPath[] = "/quoradex/printservice/authbyuserpwd2?username=";
@@ -280,3 +282,5 @@ TEST_F(LoginTest, TellsWhetherTheServerWasReached) {
 }
 
 }  // namespace
+
+}  // namespace vp

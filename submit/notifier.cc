@@ -6,6 +6,8 @@
 
 #include "submit/sha256.h"
 
+namespace vp {
+
 namespace {
 
 // The notifier answers with a few words; beyond this its answer is read and dropped, so a listener
@@ -82,3 +84,5 @@ httplib::Result notify(const std::string& host, int port, const std::string& key
                        const std::string& content) {
   return NotifyWithin(host, port, key, content, kNotifyLimit);
 }
+
+}  // namespace vp

@@ -5,6 +5,8 @@
 #include <chrono>
 #include <string>
 
+namespace vp {
+
 // The key shared with the notifier application; requests are signed with it.
 inline constexpr char kNotifierKey[] = "9c1f07b2e4a65d38f0c2b7e91a4d60";
 
@@ -33,3 +35,5 @@ httplib::Result notify(const std::string& host, int port, const std::string& key
 // notify, with the whole exchange ended at `limit`.
 httplib::Result NotifyWithin(const std::string& host, int port, const std::string& key,
                              const std::string& content, std::chrono::milliseconds limit);
+
+}  // namespace vp

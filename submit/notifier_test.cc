@@ -9,6 +9,8 @@
 #include "tests/support/files.h"
 #include "tests/support/print_server_process.h"
 
+namespace vp {
+
 namespace {
 
 TEST(NotifyRequestTest, BodyCarriesTheContentAsIs) {
@@ -121,3 +123,5 @@ TEST(NotifyWithoutListenerTest, FailsAtOnceWithoutAResponse) {
 }
 
 }  // namespace
+
+}  // namespace vp

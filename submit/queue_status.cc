@@ -6,6 +6,8 @@
 #include "util/cups_private.h"
 #include "util/safe_text.h"
 
+namespace vp {
+
 namespace {
 
 constexpr auto kProgressInterval = std::chrono::seconds(2);
@@ -100,3 +102,5 @@ void ReportWaiting(const QueueStatus& status, const std::string& message) {
   fputs("STATE: +connecting-to-device\n", stderr);
   PrintStatusLine(status, "INFO", message);
 }
+
+}  // namespace vp

@@ -7,6 +7,8 @@
 
 #include "attributes/job_info.h"
 
+namespace vp {
+
 // What the queue shows of a job's way to the server, for queues whose administrator asked for it
 // (status=on in the device URI). Off, the backend writes nothing more on standard error once the
 // data is spooled, as the scheduler has always seen it.
@@ -53,3 +55,5 @@ int ReportUploadProgress(void* target, curl_off_t downloadTotal, curl_off_t down
 // While the job waits for a server that cannot be reached: "STATE: +connecting-to-device" and an
 // INFO line saying so and when the next try comes.
 void ReportWaiting(const QueueStatus& status, const std::string& message);
+
+}  // namespace vp

@@ -1,5 +1,7 @@
 #include "submit/server_address.h"
 
+namespace vp {
+
 bool isHttpsAddress(const std::string& address) {
   return address.starts_with("https");
 }
@@ -14,3 +16,5 @@ void SkipCertificateChecksForHttps(CURL* curl, const std::string& address) {
   curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
   curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
 }
+
+}  // namespace vp

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace vp {
+
 namespace {
 
 constexpr uint32_t kRoundConstants[64] = {
@@ -139,3 +141,5 @@ std::string sha256(const std::string& text) {
   }
   return hex;
 }
+
+}  // namespace vp

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+namespace vp {
+
 // SHA-256 (FIPS 180-4). Feed bytes with update, any number of times, then final writes the 32-byte
 // digest; init starts a new message.
 class SHA256 {
@@ -27,3 +29,5 @@ class SHA256 {
 
 // The digest of the text's bytes as 64 lowercase hexadecimal digits.
 std::string sha256(const std::string& text);
+
+}  // namespace vp

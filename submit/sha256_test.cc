@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace vp {
+
 namespace {
 
 // Every byte value once, 0 to 255: bytes above 127 must not be sign-extended.
@@ -92,3 +94,5 @@ TEST(Sha256Test, InitStartsAFreshMessage) {
 }
 
 }  // namespace
+
+}  // namespace vp

@@ -16,6 +16,8 @@
 #include "util/quoted_input.h"
 #include "util/safe_text.h"
 
+namespace vp {
+
 namespace {
 
 httplib::Result notifyUser(const std::string& jobUuid) {
@@ -193,3 +195,5 @@ void TellNotifier(std::ostream& log, const Outcome& submission, const std::strin
       return;
   }
 }
+
+}  // namespace vp

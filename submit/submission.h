@@ -10,6 +10,8 @@
 #include "util/job_files.h"
 #include "util/outcome.h"
 
+namespace vp {
+
 // Hands the spooled job to the print-management server: reads the settings, logs in, uploads the
 // data file from the log folder of `files`. Returns how it ended (kNoSettings, kUnreachable,
 // kUnreadableAnswer, kMalformedAnswer, kRefused, kUploadFailed, kUploadNotStored, or ok); with
@@ -41,3 +43,5 @@ std::string WaitingMessage(const std::string& serverIp, const std::string& reaso
                            std::chrono::seconds pause,
                            std::chrono::system_clock::time_point nextTry,
                            std::chrono::system_clock::time_point waitUntil);
+
+}  // namespace vp

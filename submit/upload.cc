@@ -11,6 +11,8 @@
 #include "util/job_log.h"
 #include "util/safe_file.h"
 
+namespace vp {
+
 namespace {
 
 constexpr long kConnectTimeoutSeconds = 15;
@@ -236,3 +238,5 @@ UploadResult uploadFileToQuoradexV2(std::ostream& log, const JobFiles& files,
   close(fd);
   return sent;
 }
+
+}  // namespace vp

@@ -9,6 +9,8 @@
 #include "util/job_files.h"
 #include "util/outcome.h"
 
+namespace vp {
+
 // How an upload ended: ok when the transfer completed, whatever the server answered; else
 // kUploadFailed with libcurl's words.
 struct UploadResult {
@@ -41,3 +43,5 @@ struct AnswerSink {
   std::ostream* log = nullptr;
   size_t written = 0;
 };
+
+}  // namespace vp

@@ -15,6 +15,8 @@
 #include "tests/support/scratch_dir.h"
 #include "util/job_files.h"
 
+namespace vp {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -234,3 +236,5 @@ TEST_F(UploadTest, HttpsServerWithSelfSignedCertificateIsAccepted) {
 }
 
 }  // namespace
+
+}  // namespace vp

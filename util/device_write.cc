@@ -5,6 +5,8 @@
 
 #include <cerrno>
 
+namespace vp {
+
 namespace {
 
 constexpr long kRetryPauseNanoseconds = 200L * 1000 * 1000;
@@ -37,3 +39,5 @@ bool WriteToDevice(int device_fd, const char* data, size_t size) {
   }
   return true;
 }
+
+}  // namespace vp

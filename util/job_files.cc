@@ -10,6 +10,8 @@
 
 #include "util/safe_file.h"
 
+namespace vp {
+
 namespace {
 
 // The extensions of the data files, as spooling names them after the data's type.
@@ -129,3 +131,5 @@ void JobFiles::RemoveLock(const std::string& uuid, const JobLock& lock) const {
   if (lock.held())
     unlink((lockDir_ + LockName(uuid)).c_str());
 }
+
+}  // namespace vp

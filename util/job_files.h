@@ -5,6 +5,8 @@
 #include <string>
 #include <utility>
 
+namespace vp {
+
 class SafeOutFile;
 
 // Whether a job UUID may be part of its files' names: ASCII letters, digits and '-' only, so the
@@ -89,3 +91,5 @@ class JobFiles {
   std::string logDir_;
   std::string lockDir_;
 };
+
+}  // namespace vp

@@ -14,6 +14,8 @@
 #include "tests/support/scratch_dir.h"
 #include "util/safe_file.h"
 
+namespace vp {
+
 namespace {
 
 constexpr char kUuid[] = "0f8e2a1c-3b4d-4e5f-8A9B-0c1d2e3f4a5b";
@@ -153,3 +155,5 @@ TEST_F(JobFilesTest, RefusesALockFolderSomeoneElseCanChange) {
 }
 
 }  // namespace
+
+}  // namespace vp

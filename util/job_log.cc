@@ -7,6 +7,8 @@
 #include "util/job_files.h"
 #include "util/safe_file.h"
 
+namespace vp {
+
 std::string getCurrentTimeStr() {
   char buffer[64] = {};
   time_t now = time(nullptr);
@@ -39,3 +41,5 @@ bool OpenJobLog(const JobFiles& files, SafeOutFile& log) {
   }
   return true;
 }
+
+}  // namespace vp

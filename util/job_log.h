@@ -3,6 +3,8 @@
 #include <ostream>
 #include <string>
 
+namespace vp {
+
 // Local time as "%Y-%m-%d %H:%M:%S".
 std::string getCurrentTimeStr();
 
@@ -22,3 +24,5 @@ class SafeOutFile;
 // Creates the log folder and opens the job log afresh (JobFiles::OpenJobLog), writing the version
 // line. On failure prints the CUPS error line naming the log and returns false.
 bool OpenJobLog(const JobFiles& files, SafeOutFile& log);
+
+}  // namespace vp

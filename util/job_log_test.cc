@@ -14,6 +14,8 @@
 #include "util/job_files.h"
 #include "util/safe_file.h"
 
+namespace vp {
+
 namespace {
 
 // The check and administrators read the job log by these shapes.
@@ -61,3 +63,5 @@ TEST_F(OpenJobLogTest, OpensAfreshOrSaysWhyNot) {
 }
 
 }  // namespace
+
+}  // namespace vp

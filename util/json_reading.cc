@@ -1,5 +1,7 @@
 #include "util/json_reading.h"
 
+namespace vp {
+
 namespace {
 
 // The library's DOM builder, which also keeps the message of the error that stopped it instead
@@ -62,3 +64,5 @@ std::string StringMember(const nlohmann::json& object, const std::string& key, s
   }
   return member->get_ref<const std::string&>();
 }
+
+}  // namespace vp

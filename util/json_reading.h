@@ -3,6 +3,8 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+namespace vp {
+
 // A JSON text read without exceptions: the value, or the library's own message on the first
 // error (as its parse_error would say it).
 struct JsonReading {
@@ -23,3 +25,5 @@ std::string NotAStringError(const nlohmann::json& value);
 // The member `key` of `object` as text; empty with `error` set as the library would word it
 // when `object` is no object, lacks the key or holds no string there.
 std::string StringMember(const nlohmann::json& object, const std::string& key, std::string& error);
+
+}  // namespace vp

@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace vp {
+
 // How a stage that does I/O ended, for `main` to turn into the exit status and the queue's last
 // line. A stage returns it inside its own record, beside what it made.
 enum class Failure {
@@ -37,3 +39,5 @@ struct Outcome {
 
   bool ok() const { return failure == Failure::kNone; }
 };
+
+}  // namespace vp

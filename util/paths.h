@@ -2,6 +2,8 @@
 
 #include "util/job_files.h"
 
+namespace vp {
+
 // The backend's fixed locations. They are defined once, at build time (paths.cc.in), so nothing a
 // user controls at run time can move them.
 namespace paths {
@@ -17,3 +19,5 @@ extern const char* const kPlutil;            // the property-list printer, run t
 inline JobFiles FixedJobFiles() {
   return JobFiles(paths::kLogDir, paths::kLockDir);
 }
+
+}  // namespace vp

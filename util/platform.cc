@@ -7,6 +7,8 @@
 
 #include <cerrno>
 
+namespace vp {
+
 #if VP_LINUX_EXTRAS
 
 int PipeCloexec(int ends[2]) {
@@ -92,3 +94,5 @@ bool ExchangeNames(const char*, const char*) {
 }
 
 #endif
+
+}  // namespace vp

@@ -2,6 +2,8 @@
 
 #include <sys/types.h>
 
+namespace vp {
+
 // The calls that Linux makes in one step, or that only Linux has. Nothing else in the program
 // names a Linux-only call. With VP_LINUX_EXTRAS off (every other system, and the portability
 // build on Linux, scripts/portability.sh) the POSIX form is built instead, so it is compiled and
@@ -27,3 +29,5 @@ bool SetPipeSize(int fd, int bytes);
 // Swaps two existing names in one step; false where the system or the file system cannot, and
 // then nothing has changed.
 bool ExchangeNames(const char* from, const char* to);
+
+}  // namespace vp

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+namespace vp {
+
 namespace {
 
 // Why the file may not be used, as an errno value, or 0. It must be a plain file, and when it is to
@@ -114,3 +116,5 @@ void SafeOutFile::close() {
   buf_.close();
   setstate(std::ios::badbit);
 }
+
+}  // namespace vp

@@ -6,6 +6,8 @@
 #include <streambuf>
 #include <string>
 
+namespace vp {
+
 // The log directory is world-writable, so a local user could plant a symbolic link where the
 // backend (running as root) is about to write. Every file there is opened through these.
 
@@ -55,3 +57,5 @@ class SafeOutFile : public std::ostream {
  private:
   FdOutBuf buf_;
 };
+
+}  // namespace vp

@@ -13,6 +13,8 @@
 #include "tests/support/files.h"
 #include "tests/support/scratch_dir.h"
 
+namespace vp {
+
 namespace {
 
 // What a local user may put where the backend opens a file in the shared folder. The end-to-end
@@ -96,3 +98,5 @@ TEST_F(OpenNoFollowTest, BufferedAndDirectWritesArriveWholeOrFail) {
 }
 
 }  // namespace
+
+}  // namespace vp

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+namespace vp {
+
 namespace {
 
 constexpr char kDelete = 0x7f;
@@ -53,3 +55,5 @@ std::string MaskedUserInfo(const std::string& address) {
     return address;
   return address.substr(0, start) + kMask + address.substr(start + at);
 }
+
+}  // namespace vp

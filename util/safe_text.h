@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace vp {
+
 // Text from outside (a job title, a setting, a server's answer, a process name) travels into
 // formats that are read line by line: the status lines the scheduler takes commands from, the PJL
 // envelope, the control file, the check's report. A control character there (CR, LF, ESC...)
@@ -22,3 +24,5 @@ std::string EscapedControlCharacters(const std::string& text);
 // information runs to the last '@' before the first '/' after the scheme: a password may hold
 // '@', '?' or '#', and all of it stays hidden.
 std::string MaskedUserInfo(const std::string& address);
+
+}  // namespace vp

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+namespace vp {
+
 namespace {
 
 // What of a server address is secret, wherever the address is shown.
@@ -21,3 +23,5 @@ TEST(SafeText, UserInformationOfAnAddressIsMasked) {
 }
 
 }  // namespace
+
+}  // namespace vp

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+namespace vp {
+
 namespace {
 
 // What the shell makes of the quoted text: every byte must come back literally.
@@ -37,3 +39,5 @@ TEST(ShellQuote, EveryByteStaysLiteral) {
 }
 
 }  // namespace
+
+}  // namespace vp

@@ -25,6 +25,8 @@
 #include "tests/support/client_settings.h"
 #include "util/job_files.h"
 
+namespace vp {
+
 namespace {
 
 const std::string kCheck = std::string(VP_SANDBOX) + "/bin/virtual-printer-check";
@@ -391,3 +393,5 @@ TEST(CheckArguments, WrongOnesPrintTheUsageAndExit2) {
 }
 
 }  // namespace
+
+}  // namespace vp

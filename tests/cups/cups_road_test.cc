@@ -26,6 +26,8 @@
 #include "tests/support/print_server_process.h"
 #include "tests/support/test_pdf.h"
 
+namespace vp {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -1089,3 +1091,5 @@ TEST_F(CupsRoad, InstalledBackendIsListedByTheScheduler) {
   EXPECT_EQ(listing.status, 0);
   EXPECT_TRUE(Contains(Lines(listing.output), "file virtual-printer:/")) << listing.output;
 }
+
+}  // namespace vp

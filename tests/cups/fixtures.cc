@@ -5,6 +5,8 @@
 #include "tests/cups/private_cups.h"
 #include "tests/support/files.h"
 
+namespace vp {
+
 std::string MakePpd(const std::string& model, bool driverFilter) {
   std::string pdfFilter =
       driverFilter ? "application/vnd.cups-pdf 0 passthru" : "application/pdf 0 -";
@@ -50,3 +52,5 @@ std::string DriverPpd(const std::string& uri) {
   CommandResult ppd = RunCommand({driver, "cat", uri});
   return ppd.status == 0 && ppd.output.rfind("*PPD-Adobe", 0) == 0 ? ppd.output : "";
 }
+
+}  // namespace vp

@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace vp {
+
 // Documents and configuration written by the tests themselves.
 
 // A PPD naming the model. With `driverFilter`, its filter lines name the passthru program, so the
@@ -13,3 +15,5 @@ std::string MakePpd(const std::string& model, bool driverFilter);
 // ppd/openprinting/Sharp/...", "drv:///sample.drv/laserjet.ppd", or a PPD file's path); empty when
 // the package is not installed.
 std::string DriverPpd(const std::string& uri);
+
+}  // namespace vp

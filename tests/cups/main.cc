@@ -9,6 +9,10 @@
 
 #include "tests/cups/private_cups.h"
 
+namespace vp {}  // namespace vp
+
+using namespace vp;
+
 int main(int argc, char* argv[]) {
   bool listing = false;
   for (int i = 1; i < argc; ++i)

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+namespace vp {
+
 namespace {
 
 // Status of a sandbox that could not be set up: the program never ran.
@@ -129,6 +131,10 @@ bool Parse(char* argv[], Rules& rules) {
 }
 
 }  // namespace
+
+}  // namespace vp
+
+using namespace vp;
 
 int main(int, char* argv[]) {
   Rules rules;

@@ -26,6 +26,8 @@
 
 #include "tests/support/loopback.h"
 
+namespace vp {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -405,3 +407,5 @@ int UnusedPort() {
   close(fd);
   return port;
 }
+
+}  // namespace vp

@@ -7,6 +7,8 @@
 
 #include "tests/support/files.h"
 
+namespace vp {
+
 // A private CUPS scheduler with the backend installed as a user's machine would have it, plus the
 // local print-management server and notifier, all inside the test's own namespaces: a private
 // loopback (the notifier's fixed port cannot collide), a private process tree (everything dies
@@ -86,3 +88,5 @@ std::string StoredUpload(const World& world, const std::string& fileName);
 std::vector<std::string> Notifications(const World& world);
 // A loopback port that nothing listens on.
 int UnusedPort();
+
+}  // namespace vp

@@ -15,6 +15,8 @@
 
 #include "util/platform.h"
 
+namespace vp {
+
 namespace fs = std::filesystem;
 
 std::string SandboxDir() {
@@ -146,3 +148,5 @@ BackendRun RunBackend(const BackendCall& call) {
   close(err_fd);
   return run;
 }
+
+}  // namespace vp

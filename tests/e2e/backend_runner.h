@@ -5,6 +5,8 @@
 
 #include "tests/support/files.h"
 
+namespace vp {
+
 // Runs the sandboxed backend (the real program, its fixed paths inside the build tree) as the CUPS
 // scheduler would: exact argv and environment, print data on standard input or in a file.
 struct BackendCall {
@@ -35,3 +37,5 @@ void ResetSandbox();
 // An environment like the scheduler's: 28 entries, then, when a model is given, the printer model
 // at index 28 and one more entry.
 std::vector<std::string> CupsEnvironment(const char* model, const std::string& path = "");
+
+}  // namespace vp

@@ -8,6 +8,8 @@
 #include "tests/e2e/backend_runner.h"
 #include "tests/support/test_pdf.h"
 
+namespace vp {
+
 namespace {
 
 constexpr char kUuid[] = "5d1c0e4e-6d0b-3a4c-7b7e-1a2b3c4d5e6f";
@@ -145,3 +147,5 @@ TEST_F(Dispatch, SummaryIsSkippedWhenTheControlFileDidNotOpen) {
 }
 
 }  // namespace
+
+}  // namespace vp

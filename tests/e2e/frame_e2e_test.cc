@@ -9,6 +9,8 @@
 
 #include "tests/e2e/backend_runner.h"
 
+namespace vp {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -382,3 +384,5 @@ TEST_F(Frame, EnvironmentIsLoggedAndEntry28IsTheDriverModel) {
 }
 
 }  // namespace
+
+}  // namespace vp

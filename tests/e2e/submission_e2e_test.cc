@@ -13,6 +13,8 @@
 #include "tests/support/print_server_process.h"
 #include "tests/support/test_pdf.h"
 
+namespace vp {
+
 namespace {
 
 constexpr char kUuid[] = "0b7e4c2a-9d13-4f6e-8a51-2c3d4e5f6a7b";
@@ -324,3 +326,5 @@ TEST(PageAccounting, TotalOnlyWhenPlausibleAndOncePerJob) {
     EXPECT_EQ(pageLines, c.pageLines) << c.name;
   }
 }
+
+}  // namespace vp

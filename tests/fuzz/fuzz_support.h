@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <string>
 
+namespace vp {
+
 // A broken property is a finding: libFuzzer saves the input that led here.
 inline void Require(bool holds, const char* property) {
   if (!holds) {
@@ -57,3 +59,5 @@ inline std::string Unstamped(const std::string& log) {
   }
   return lines;
 }
+
+}  // namespace vp

@@ -20,6 +20,8 @@
 #include "tests/fuzz/fuzz_support.h"
 #include "util/paths.h"
 
+namespace vp {
+
 namespace {
 
 constexpr char kDataFile[] = "fuzz-job.ps";
@@ -81,6 +83,10 @@ int ExpectedStatus(const std::string& text) {
 }
 
 }  // namespace
+
+}  // namespace vp
+
+using namespace vp;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   mkdir(paths::kLogDir, 0755);

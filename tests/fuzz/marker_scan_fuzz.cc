@@ -16,6 +16,8 @@
 #include "attributes/print_file_parsers.h"
 #include "tests/fuzz/fuzz_support.h"
 
+namespace vp {
+
 #ifndef VP_FAMILY
 #error "VP_FAMILY selects the driver family"
 #endif
@@ -177,6 +179,10 @@ bool Same(const Outcome& a, const Outcome& b) {
 }
 
 }  // namespace
+
+}  // namespace vp
+
+using namespace vp;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0)

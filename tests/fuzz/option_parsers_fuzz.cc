@@ -11,6 +11,8 @@
 #include "attributes/print_settings.h"
 #include "tests/fuzz/fuzz_support.h"
 
+namespace vp {
+
 namespace {
 
 // Pieces between single-character separators, empty ones kept.
@@ -71,6 +73,10 @@ void CheckPrintSettings(const std::string& text) {
 }
 
 }  // namespace
+
+}  // namespace vp
+
+using namespace vp;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string text(reinterpret_cast<const char*>(data), size);

@@ -8,6 +8,8 @@
 #include "attributes/page_language.h"
 #include "tests/fuzz/fuzz_support.h"
 
+namespace vp {
+
 namespace {
 
 PageLanguageFindings Read(const uint8_t* data, size_t size, size_t piece) {
@@ -23,6 +25,10 @@ bool IsCount(const std::string& text) {
 }
 
 }  // namespace
+
+}  // namespace vp
+
+using namespace vp;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const PageLanguageFindings whole = Read(data, size, size + 1);

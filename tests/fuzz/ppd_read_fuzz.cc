@@ -13,6 +13,8 @@
 #include "attributes/ppd_file.h"
 #include "tests/fuzz/fuzz_support.h"
 
+namespace vp {
+
 namespace {
 
 int Hex(char c) {
@@ -58,6 +60,10 @@ std::string PlainDecode(const std::string& text) {
 }
 
 }  // namespace
+
+}  // namespace vp
+
+using namespace vp;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);

@@ -13,6 +13,8 @@
 #include "submit/upload.h"
 #include "tests/fuzz/fuzz_support.h"
 
+namespace vp {
+
 namespace {
 
 // Bytes in a sequence beginning with this lead byte, or 0 when it cannot begin one.
@@ -72,6 +74,10 @@ bool Holds(const nlohmann::json& parsed, const char* key, const std::string& val
 }
 
 }  // namespace
+
+}  // namespace vp
+
+using namespace vp;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider input(data, size);

@@ -12,6 +12,8 @@
 #include "config/server_settings.h"
 #include "tests/fuzz/fuzz_support.h"
 
+namespace vp {
+
 namespace {
 
 // Left to right, each occurrence replaced and skipped over, so inserted text is never matched.
@@ -61,6 +63,10 @@ std::string WithEmptyStringCommas(const std::string& text) {
 }
 
 }  // namespace
+
+}  // namespace vp
+
+using namespace vp;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider input(data, size);

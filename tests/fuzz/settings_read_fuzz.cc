@@ -17,6 +17,8 @@
 #include "util/paths.h"
 #include "util/safe_text.h"
 
+namespace vp {
+
 namespace {
 
 // The reader's own table: which key fills which field, and which are secret, is the product's
@@ -110,6 +112,10 @@ bool SecretsHidden(const std::string& log) {
 }
 
 }  // namespace
+
+}  // namespace vp
+
+using namespace vp;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   mkdir(paths::kLogDir, 0755);

@@ -11,6 +11,8 @@
 #include "submit/sha256.h"
 #include "tests/fuzz/fuzz_support.h"
 
+namespace vp {
+
 namespace {
 
 std::string Hex(const unsigned char* digest) {
@@ -38,6 +40,10 @@ std::string InPieces(class SHA256& hash, const uint8_t* data, size_t size) {
 }
 
 }  // namespace
+
+}  // namespace vp
+
+using namespace vp;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   unsigned char reference[SHA256_DIGEST_LENGTH];

@@ -20,6 +20,8 @@
 #include "tests/support/print_server_process.h"
 #include "tests/support/test_pdf.h"
 
+namespace vp {
+
 namespace {
 
 constexpr int kJobsAtOnce = 16;
@@ -239,3 +241,5 @@ TEST(Concurrency, NoOtherUserCanMakeAJobWait) {
 }
 
 }  // namespace
+
+}  // namespace vp

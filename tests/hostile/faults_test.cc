@@ -25,6 +25,8 @@
 #include "tests/hostile/hostile_support.h"
 #include "tests/support/print_server_process.h"
 
+namespace vp {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -376,3 +378,5 @@ TEST_F(Faults, FullDiskWhileSpoolingIsWaitedOutWithoutSpinning) {
 }
 
 }  // namespace
+
+}  // namespace vp

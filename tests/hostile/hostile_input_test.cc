@@ -16,6 +16,8 @@
 #include "tests/support/print_server_process.h"
 #include "tests/support/test_pdf.h"
 
+namespace vp {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -506,3 +508,5 @@ TEST_F(HostileInput, HugeUploadAnswerIsLoggedOnlyInPart) {
 }
 
 }  // namespace
+
+}  // namespace vp

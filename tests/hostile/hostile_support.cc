@@ -15,6 +15,8 @@
 #include "submit/notifier.h"
 #include "tests/support/client_settings.h"
 
+namespace vp {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -263,3 +265,5 @@ bool NotifierPortFree() {
   close(fd);
   return refused;
 }
+
+}  // namespace vp

@@ -12,6 +12,8 @@
 #include "tests/e2e/backend_runner.h"
 #include "tests/support/print_server_process.h"
 
+namespace vp {
+
 // What the hostile-input, fault and concurrency tests share: jobs as a driver queue hands them
 // over, the client settings, and servers that answer the way a test needs.
 
@@ -110,3 +112,5 @@ class SilentNotifier {
 
 // Whether nothing listens on the notifier's port, so that a request to it is refused at once.
 bool NotifierPortFree();
+
+}  // namespace vp

@@ -1,5 +1,7 @@
 #include "tests/support/client_settings.h"
 
+namespace vp {
+
 namespace {
 
 std::string XmlText(const std::string& text) {
@@ -22,3 +24,5 @@ std::string ClientSettingsPlist(const std::map<std::string, std::string>& quorad
          "<plist version=\"1.0\">\n<dict>\n\t<key>quoradex</key>\n\t<dict>\n" +
          entries + "\t</dict>\n</dict>\n</plist>\n";
 }
+
+}  // namespace vp

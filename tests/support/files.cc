@@ -6,6 +6,8 @@
 #include <fstream>
 #include <sstream>
 
+namespace vp {
+
 namespace {
 
 bool IsStamp(const std::string& line) {
@@ -61,3 +63,5 @@ std::vector<std::string> Unstamped(const std::string& log) {
 bool Contains(const std::vector<std::string>& lines, const std::string& line) {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
+
+}  // namespace vp

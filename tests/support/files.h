@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+namespace vp {
+
 // File and job-log helpers shared by the tests.
 
 // A whole file's bytes, or empty when it cannot be read.
@@ -21,3 +23,5 @@ std::vector<std::string> Lines(const std::string& text);
 std::vector<std::string> Unstamped(const std::string& log);
 
 bool Contains(const std::vector<std::string>& lines, const std::string& line);
+
+}  // namespace vp

@@ -21,7 +21,7 @@ namespace {
 void EnterPrivateNetwork() {
   if (geteuid() != 0)
     return;
-  if (unshare(CLONE_NEWNET) != 0 || !BringUpLoopback())
+  if (unshare(CLONE_NEWNET) != 0 || !vp::BringUpLoopback())
     std::perror("private network namespace not available, the host's network is used");
 }
 

@@ -9,6 +9,8 @@
 
 #include "util/platform.h"
 
+namespace vp {
+
 bool BringUpLoopback() {
   int fd = SocketCloexec(AF_INET, SOCK_DGRAM, 0);
   if (fd < 0)
@@ -21,3 +23,5 @@ bool BringUpLoopback() {
   close(fd);
   return up;
 }
+
+}  // namespace vp

@@ -5,6 +5,8 @@
 
 #include "attributes/ppd_file.h"
 
+namespace vp {
+
 // A PPD record holding only the "*Default<keyword>: <choice>" lines of `lines`, as the PPD reader
 // gives them, for the decisions that take a PPD already read.
 inline PpdFile PpdWithDefaults(const std::string& lines) {
@@ -22,3 +24,5 @@ inline PpdFile PpdWithDefaults(const std::string& lines) {
   }
   return ppd;
 }
+
+}  // namespace vp

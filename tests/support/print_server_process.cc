@@ -19,6 +19,8 @@
 
 #include "util/platform.h"
 
+namespace vp {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -134,3 +136,5 @@ bool MakeSelfSignedCertificate(const std::string& dir, std::string& cert, std::s
       key + "' -out '" + cert + "' >/dev/null 2>&1";
   return std::system(command.c_str()) == 0;
 }
+
+}  // namespace vp

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace vp {
+
 // The local print server (tools/print-server) as a child process of a test, with its own storage
 // folder. Stopped and its folder removed when the object goes.
 class PrintServerProcess {
@@ -40,3 +42,5 @@ int UnusedLoopbackPort();
 // A self-signed certificate and key for 127.0.0.1 written into the folder by the openssl tool;
 // false when they could not be made.
 bool MakeSelfSignedCertificate(const std::string& dir, std::string& cert, std::string& key);
+
+}  // namespace vp

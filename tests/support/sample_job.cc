@@ -1,5 +1,7 @@
 #include "tests/support/sample_job.h"
 
+namespace vp {
+
 JobInfo SampleJob() {
   JobInfo job;
   job.color = "Color";
@@ -13,3 +15,5 @@ JobInfo SampleJob() {
   job.driverName = "Generic PS";
   return job;
 }
+
+}  // namespace vp

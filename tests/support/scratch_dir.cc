@@ -6,6 +6,8 @@
 
 #include "tests/support/files.h"
 
+namespace vp {
+
 void ScratchDirTest::SetUp() {
   std::string pattern = ::testing::TempDir() + "vp_scratch_XXXXXX";
   ASSERT_NE(mkdtemp(pattern.data()), nullptr);
@@ -22,3 +24,5 @@ std::string ScratchDirTest::Write(const std::string& bytes, const std::string& e
   EXPECT_TRUE(WriteFile(path, bytes)) << path;
   return path;
 }
+
+}  // namespace vp

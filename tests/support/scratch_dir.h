@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace vp {
+
 // A test with a private folder of its own, made before the test and removed with all it holds
 // after it.
 class ScratchDirTest : public ::testing::Test {
@@ -18,3 +20,5 @@ class ScratchDirTest : public ::testing::Test {
   std::string dir_;  // ends in '/'
   int files_ = 0;
 };
+
+}  // namespace vp

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <vector>
 
+namespace vp {
+
 namespace {
 
 std::string XrefEntry(size_t offset) {
@@ -53,3 +55,5 @@ std::string MakePdf(int pages, const std::string& title) {
          (title.empty() ? "" : " /Info " + info + " 0 R") + " >>\nstartxref\n" +
          std::to_string(xrefAt) + "\n%%EOF\n";
 }
+
+}  // namespace vp

@@ -1,5 +1,7 @@
 #pragma once
 
+namespace vp {
+
 // Where virtual-printer-check finds CUPS's side of the installation. Like the backend's own paths,
 // they are set at build time (check_paths.cc.in): a test build points them into its sandbox.
 namespace check_paths {
@@ -11,3 +13,5 @@ extern const char* const kCupsdConf;   // the scheduler's configuration
 extern const char* const kManagedPreferences;
 extern const char* const kPreferences;
 }  // namespace check_paths
+
+}  // namespace vp

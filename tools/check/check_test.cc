@@ -19,6 +19,8 @@
 #include "tools/check/job_files.h"
 #include "tools/check/listener.h"
 
+namespace vp {
+
 namespace {
 
 TEST(ServerIpForm, ReadsEachFormAsTheLoginAddressWould) {
@@ -139,3 +141,5 @@ TEST(CleanDaysFromPreferences, TakesOnlyANumberOfDays) {
 }
 
 }  // namespace
+
+}  // namespace vp

@@ -33,6 +33,8 @@
 #include "util/platform.h"
 #include "util/safe_text.h"
 
+namespace vp {
+
 namespace {
 
 constexpr int kConnectSeconds = 5;
@@ -553,3 +555,5 @@ Report RunChecks(const CheckOptions& options) {
   report.push_back(LogLevelLine());
   return report;
 }
+
+}  // namespace vp

@@ -4,6 +4,8 @@
 
 #include "tools/check/report.h"
 
+namespace vp {
+
 struct CheckOptions {
   bool login = false;  // also send the real login request
 };
@@ -33,3 +35,5 @@ std::string LogLevelOf(const std::string& cupsdConf);
 
 // The PATH CUPS gives a backend: its filter folder, /usr/bin, /usr/sbin, /bin.
 std::string BackendSearchPath();
+
+}  // namespace vp

@@ -19,6 +19,8 @@
 #include "util/job_files.h"
 #include "util/safe_file.h"
 
+namespace vp {
+
 namespace {
 
 struct OpenedFile {
@@ -206,3 +208,5 @@ ConfiguredDays CleanDaysFromPreferences(const std::vector<std::string>& files) {
   }
   return result;
 }
+
+}  // namespace vp

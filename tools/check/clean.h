@@ -6,6 +6,8 @@
 
 #include "util/job_files.h"
 
+namespace vp {
+
 struct CleanOutcome {
   std::vector<std::string> lines;  // each file removed (or that would be), kept or skipped; a total
   bool ok = true;  // false when the folder could not be read or a file could not be removed
@@ -30,3 +32,5 @@ struct ConfiguredDays {
   std::string line;  // where the days come from, or why there are none
 };
 ConfiguredDays CleanDaysFromPreferences(const std::vector<std::string>& files);
+
+}  // namespace vp

@@ -11,6 +11,8 @@
 #include "config/device_options.h"
 #include "tools/check/checks.h"
 
+namespace vp {
+
 namespace {
 
 constexpr char kScheme[] = "virtual-printer";
@@ -179,3 +181,5 @@ void CheckScheduler(Report& report) {
     report.push_back(Warn("queues", "no queue's device is virtual-printer:/",
                           "lpadmin -p NAME -E -v virtual-printer:/ -P driver.ppd"));
 }
+
+}  // namespace vp

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+namespace vp {
+
 bool ListJobFiles(const std::string& dir, std::vector<JobFile>& files) {
   DIR* folder = opendir(dir.c_str());
   if (folder == nullptr)
@@ -22,3 +24,5 @@ bool ListJobFiles(const std::string& dir, std::vector<JobFile>& files) {
             [](const JobFile& a, const JobFile& b) { return a.name < b.name; });
   return true;
 }
+
+}  // namespace vp

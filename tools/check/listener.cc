@@ -16,6 +16,8 @@
 
 #include "util/platform.h"
 
+namespace vp {
+
 namespace {
 
 constexpr char kListenState[] = "0A";
@@ -142,3 +144,5 @@ Listener LoopbackListener(int port) {
   listener.listening = Connects(port);
   return listener;
 }
+
+}  // namespace vp

@@ -3,6 +3,8 @@
 #include <optional>
 #include <string>
 
+namespace vp {
+
 // Who takes the connections the backend makes to a loopback port (the notifier's).
 struct Listener {
   bool listening = false;
@@ -22,3 +24,5 @@ struct SocketOwner {
 // From the text of /proc/net/tcp or /proc/net/tcp6: the listening socket on the port that takes
 // connections to 127.0.0.1 (bound to it, to every address, or to its IPv6-mapped form).
 std::optional<SocketOwner> ListeningSocketOwner(const std::string& procNetTcp, int port);
+
+}  // namespace vp

@@ -13,6 +13,8 @@
 #include "tools/check/clean.h"
 #include "util/paths.h"
 
+namespace vp {
+
 namespace {
 
 constexpr int kUsage = 2;
@@ -81,6 +83,10 @@ int Clean(const Arguments& arguments) {
 }
 
 }  // namespace
+
+}  // namespace vp
+
+using namespace vp;
 
 int main(int argc, char* argv[]) {
   Arguments arguments;

@@ -5,6 +5,8 @@
 
 #include "util/safe_text.h"
 
+namespace vp {
+
 namespace {
 
 int Count(const Report& report, Status status) {
@@ -108,3 +110,5 @@ std::string HumanAge(long long seconds) {
     return Plural(static_cast<int>(seconds / 3600), "hour");
   return Plural(static_cast<int>(seconds / 86400), "day");
 }
+
+}  // namespace vp

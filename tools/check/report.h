@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+namespace vp {
+
 enum class Status { kOk, kWarn, kFail };
 
 // One line of the report: what was looked at, what was found and, unless all is well, what to do.
@@ -35,3 +37,5 @@ int ReportExitStatus(const Report& report);
 // Sizes and ages for people: "512 B", "3.4 MB", "1.2 GB"; "5 minutes", "3 hours", "45 days".
 std::string HumanBytes(unsigned long long bytes);
 std::string HumanAge(long long seconds);
+
+}  // namespace vp

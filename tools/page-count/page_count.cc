@@ -24,6 +24,8 @@
 #include <memory>
 #endif
 
+namespace vp {
+
 namespace {
 
 struct PageCount {
@@ -70,6 +72,10 @@ PageCount CountPages(const char* path) {
 #endif
 
 }  // namespace
+
+}  // namespace vp
+
+using namespace vp;
 
 int main(int argc, char* argv[]) {
   if (argc < 2)

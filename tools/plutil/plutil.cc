@@ -17,6 +17,8 @@
 #include <utility>
 #include <vector>
 
+namespace vp {
+
 namespace {
 
 // Property lists are parsed whole; a settings file is a few kilobytes, so anything this large is
@@ -231,6 +233,10 @@ int printPlist(const char* path) {
 }
 
 }  // namespace
+
+}  // namespace vp
+
+using namespace vp;
 
 int main(int argc, char** argv) {
   if (argc != 3 || strcmp(argv[1], "-p") != 0) {

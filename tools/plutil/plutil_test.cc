@@ -11,6 +11,8 @@
 #include "tests/support/files.h"
 #include "tests/support/scratch_dir.h"
 
+namespace vp {
+
 namespace {
 
 struct Outcome {
@@ -149,3 +151,5 @@ TEST_F(PlutilStandIn, FailsWithAMessageAndNoOutput) {
 }
 
 }  // namespace
+
+}  // namespace vp

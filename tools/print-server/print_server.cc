@@ -44,6 +44,8 @@
 #include "submit/sha256.h"
 #include "util/platform.h"
 
+namespace vp {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -710,6 +712,10 @@ int serve(State& state) {
 }
 
 }  // namespace
+
+}  // namespace vp
+
+using namespace vp;
 
 int main(int argc, char** argv) {
   State state;
